@@ -1,0 +1,70 @@
+// Buffered reading and writing on plain file descriptors.
+//
+// The conversion needs two things that the C library's streams do not give
+// cleanly: every failed write must be seen, and a read error must be told
+// apart from the end of the file.  These two small classes do only that, in
+// fixed buffers, so that memory use never depends on the size of a file.
+#ifndef TABFOLD_FILE_IO_HPP
+#define TABFOLD_FILE_IO_HPP
+
+#include <array>
+#include <cstddef>
+
+// Reads a file descriptor in large blocks; the caller takes bytes from the
+// block with available()/consume() and asks for the next with refill().
+class InputFile {
+public:
+    static constexpr std::size_t kBlockSize = 64 * 1024;
+
+    explicit InputFile(int fd) : fd_(fd) {}
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+    ~InputFile();
+
+    // The bytes read but not yet consumed.
+    const char* data() const { return block_.data() + begin_; }
+    std::size_t available() const { return end_ - begin_; }
+    void consume(std::size_t count) { begin_ += count; }
+
+    // Reads the next block once the current one is used up; false at the
+    // end of the file or on a read error (then failed() is true).
+    bool refill();
+    bool failed() const { return failed_; }
+
+private:
+    int fd_;
+    std::array<char, kBlockSize> block_;
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
+    bool ended_ = false;
+    bool failed_ = false;
+};
+
+// Collects output in a large buffer and writes it with write(2), retrying
+// short writes.  Once a write has failed, every later call fails too.
+class OutputFile {
+public:
+    static constexpr std::size_t kBufferSize = 64 * 1024;
+
+    explicit OutputFile(int fd) : fd_(fd) {}
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    ~OutputFile();
+
+    // Appends count bytes; false when a write has failed.
+    bool put(const char* bytes, std::size_t count);
+    // Writes out everything buffered; false when a write has failed.
+    bool flush();
+    // Flushes and closes the descriptor; false when either failed.
+    bool close();
+
+private:
+    bool writeAll(const char* bytes, std::size_t count);
+
+    int fd_;
+    std::array<char, kBufferSize> buffer_;
+    std::size_t used_ = 0;
+    bool failed_ = false;
+};
+
+#endif

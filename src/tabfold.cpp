@@ -1,0 +1,221 @@
+// tabfold: converts an old spare file, which carries two records on each data
+// line, into a new spare file with one record per line: all left records,
+// then all right records, under a two-line heading.
+//
+// The old spare file is read twice, closed and opened again in between, so
+// that memory use does not depend on its size.  Every message goes to
+// standard output; failures end the run with a fixed exit status.
+
+#include "file_io.hpp"
+#include "spare_file.hpp"
+
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+int runConversion(int argc, char* argv[]);
+
+namespace {
+
+constexpr int kStatusSuccess = 0;
+constexpr int kStatusUsage = 1;
+constexpr int kStatusCannotOpen = 5;
+constexpr int kStatusCannotRead = 5;
+constexpr int kStatusCannotWrite = 255;
+
+using ParseRecord = void (*)(const LineBuffer&, SpareRecord&);
+
+// The two paths of one run, as given on the command line.
+struct SparePaths {
+    const char* oldPath;
+    const char* newPath;
+};
+
+// Reports a file that cannot be opened; returns the exit status.
+int cannotOpen(const char* path)
+{
+    std::printf("can not open %s\n", path);
+    return kStatusCannotOpen;
+}
+
+// Reports an old spare file that is not a regular file; returns the exit status.
+int notRegularFile(const char* path)
+{
+    std::printf("can not open %s: not a regular file\n", path);
+    return kStatusCannotOpen;
+}
+
+// Reports a new spare file that is the old spare file; returns the exit status.
+int isOldSpareFile(const char* path)
+{
+    std::printf("can not open %s: it is the old spare file\n", path);
+    return kStatusCannotOpen;
+}
+
+// Reports a read error on the old spare file; returns the exit status.
+int cannotRead(const char* path)
+{
+    std::printf("can not read %s\n", path);
+    return kStatusCannotRead;
+}
+
+// Reports a failed write to the new spare file; returns the exit status.
+int cannotWrite(const char* path)
+{
+    std::printf("can not write %s\n", path);
+    return kStatusCannotWrite;
+}
+
+// True when both descriptions are of one file, whatever paths led to it.
+bool sameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Opens the old spare file for one pass and describes it in info.  Only a
+// regular file can be read twice from its start, and the check comes before
+// the opening, which would block on a FIFO.  Returns -1 when it cannot.
+int openOldFile(const char* path, struct stat& info)
+{
+    if (::stat(path, &info) != 0) {
+        cannotOpen(path);
+        return -1;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        notRegularFile(path);
+        return -1;
+    }
+    // Not blocking, in case the path has turned into a FIFO since the check.
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        cannotOpen(path);
+        return -1;
+    }
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        notRegularFile(path);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+// Opens the new spare file, created or emptied, unless it is the old spare
+// file itself: that one is left untouched.  Returns -1 when it cannot.
+int openNewFile(const char* path, const struct stat& oldInfo)
+{
+    struct stat info;
+    if (::stat(path, &info) == 0 && sameFile(info, oldInfo)) {
+        isOldSpareFile(path);
+        return -1;
+    }
+    // Emptied only once it is known not to be the old spare file.
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        cannotOpen(path);
+        return -1;
+    }
+    if (::fstat(fd, &info) != 0) {
+        ::close(fd);
+        cannotOpen(path);
+        return -1;
+    }
+    if (sameFile(info, oldInfo)) {
+        ::close(fd);
+        isOldSpareFile(path);
+        return -1;
+    }
+    if (S_ISREG(info.st_mode) && ::ftruncate(fd, 0) != 0) {
+        ::close(fd);
+        cannotOpen(path);
+        return -1;
+    }
+    return fd;
+}
+
+// One pass: skips the two heading pieces of the old spare file open on
+// oldFd, then writes one record line for every further line piece.  The
+// record carries over the fields that a piece does not supply.  Closes
+// oldFd; returns the exit status so far.
+int copyRecords(int oldFd, const SparePaths& paths, OutputFile& newFile,
+                LineBuffer& line, ParseRecord parse)
+{
+    InputFile oldFile(oldFd);
+    if (!skipHeaderLines(oldFile, line))
+        return cannotRead(paths.oldPath);
+    SpareRecord record;
+    ReadResult read;
+    while ((read = readLinePiece(oldFile, line)) == ReadResult::Piece) {
+        parse(line, record);
+        if (!writeSpareRecord(newFile, record))
+            return cannotWrite(paths.newPath);
+    }
+    if (read == ReadResult::Error)
+        return cannotRead(paths.oldPath);
+    // What a pass wrote reaches the file even if the next pass cannot start.
+    return newFile.flush() ? kStatusSuccess : cannotWrite(paths.newPath);
+}
+
+// Opens both files and runs the left pass, then the right pass; returns
+// the exit status.
+int convert(const SparePaths& paths)
+{
+    struct stat oldInfo;
+    const int leftFd = openOldFile(paths.oldPath, oldInfo);
+    if (leftFd < 0)
+        return kStatusCannotOpen;
+    const int newFd = openNewFile(paths.newPath, oldInfo);
+    if (newFd < 0) {
+        ::close(leftFd);
+        return kStatusCannotOpen;
+    }
+    OutputFile newFile(newFd);
+    LineBuffer line;
+
+    if (!writeNewFileHeader(newFile)) {
+        ::close(leftFd);
+        return cannotWrite(paths.newPath);
+    }
+    int status = copyRecords(leftFd, paths, newFile, line, parseLeftRecord);
+    if (status != kStatusSuccess)
+        return status;
+
+    const int rightFd = openOldFile(paths.oldPath, oldInfo);
+    if (rightFd < 0)
+        return kStatusCannotOpen;
+    status = copyRecords(rightFd, paths, newFile, line, parseRightRecord);
+    if (status != kStatusSuccess)
+        return status;
+
+    return newFile.close() ? kStatusSuccess : cannotWrite(paths.newPath);
+}
+
+// Flushes standard output: a run whose messages were lost is not a success.
+int finishStandardOutput(int status)
+{
+    const bool lost = std::fflush(stdout) != 0 || std::ferror(stdout);
+    return lost && status == kStatusSuccess ? kStatusCannotWrite : status;
+}
+
+}  // namespace
+
+// Checks the command line, announces both files and converts; returns the
+// exit status of the run.
+int runConversion(int argc, char* argv[])
+{
+    if (argc != 3) {
+        std::printf("command syntax: tabfold spare2in1lineFile spare1in1lineFile \n");
+        return kStatusUsage;
+    }
+    const SparePaths paths{argv[1], argv[2]};
+    std::printf("old spare file is %s\n", paths.oldPath);
+    std::printf("new spare file is %s\n", paths.newPath);
+    std::fflush(stdout);  // both announcements precede any opening
+    return finishStandardOutput(convert(paths));
+}
+
+int main(int argc, char* argv[])
+{
+    return runConversion(argc, argv);
+}
