@@ -1,0 +1,174 @@
+// The scanner, the record line, the carry-over of fields and line pieces.
+#include "spare_file.hpp"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdio>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Fields = std::vector<std::int32_t>;
+
+// Scans up to six fields preset to 77 and returns those filled, then the rest.
+std::pair<int, Fields> scan(const std::string& text)
+{
+    Fields fields(6, 77);
+    const int count = scanIntegers(text.c_str(), fields.data(), 6);
+    return {count, fields};
+}
+
+TEST(Scanner, FollowsTheScanningRules)
+{
+    const struct {
+        std::string text;
+        int count;
+        Fields fields;
+    } cases[] = {
+        // whitespace of every kind before a field; a sign straight after a digit
+        {" \t\n\v\f\r7 8\r\n", 2, {7, 8, 77, 77, 77, 77}},
+        {"3 4 10 5 6 20 99", 6, {3, 4, 10, 5, 6, 20}},
+        {"10-20-30 40 50 60", 6, {10, -20, -30, 40, 50, 60}},
+        {"+7 -0 1+2", 4, {7, 0, 1, 2, 77, 77}},
+        // anything else ends the scan, a NUL byte included
+        {"1,2,3 4 5 6", 1, {1, 77, 77, 77, 77, 77}},
+        {std::string("1 2\0 3", 6), 2, {1, 2, 77, 77, 77, 77}},
+        {"0x10 2", 1, {0, 77, 77, 77, 77, 77}},
+        {"+-5", 0, Fields(6, 77)},
+        {"- 5", 0, Fields(6, 77)},
+        {"N1  N2  LINK#", 0, Fields(6, 77)},
+        {"", 0, Fields(6, 77)},
+        // saturation at the bounds of 32 bits, however many digits
+        {"2147483647 2147483648 -2147483648 -2147483649", 4,
+         {INT_MAX, INT_MAX, INT_MIN, INT_MIN, 77, 77}},
+        {"99999999999999999999999 -99999999999999999999999 000000000000000000042", 3,
+         {INT_MAX, INT_MIN, 42, 77, 77, 77}},
+        {"18446744073709551616 -18446744073709551617", 2, {INT_MAX, INT_MIN, 77, 77, 77, 77}},
+    };
+    for (const auto& c : cases) {
+        const auto [count, fields] = scan(c.text);
+        EXPECT_EQ(count, c.count) << c.text;
+        EXPECT_EQ(fields, c.fields) << c.text;
+    }
+}
+
+TEST(RecordLine, PadsTheFirstTwoFieldsToThreeCharacters)
+{
+    const struct {
+        SpareRecord record;
+        const char* line;
+    } cases[] = {
+        {{1, 2, 7}, "1   2   7\n"},
+        {{12, 105, 3}, "12  105 3\n"},
+        {{-5, 40, 12}, "-5  40  12\n"},
+        {{1234, 7, 88}, "1234 7   88\n"},
+        {{INT_MIN, INT_MAX, INT_MIN}, "-2147483648 2147483647 -2147483648\n"},
+    };
+    for (const auto& c : cases) {
+        char text[kMaxRecordLineLength];
+        EXPECT_EQ(std::string(text, formatSpareRecord(c.record, text)), c.line);
+    }
+}
+
+// Parses each piece in turn into one record and lists the record after each.
+std::vector<Fields> parseAll(void (*parse)(const LineBuffer&, SpareRecord&),
+                             const std::vector<std::string>& pieces)
+{
+    SpareRecord record;
+    LineBuffer line;
+    std::vector<Fields> records;
+    for (const std::string& piece : pieces) {
+        piece.copy(line.text, piece.size());
+        line.text[piece.size()] = '\0';
+        parse(line, record);
+        records.push_back({record.N1, record.N2, record.LINK});
+    }
+    return records;
+}
+
+TEST(ParseRecord, CarriesOverWhatAPieceDoesNotSupply)
+{
+    const std::vector<std::string> pieces = {
+        "1 2 3\n", "3 4 10 5 6 20\n", "\n", "7 8\n", "text\n", "1,2,3 4 5 6\n", "9 9 9 1\n"};
+    EXPECT_EQ(parseAll(parseLeftRecord, pieces),
+              (std::vector<Fields>{{1, 2, 3}, {3, 4, 10}, {3, 4, 10}, {7, 8, 10},
+                                   {7, 8, 10}, {1, 8, 10}, {9, 9, 9}}));
+    EXPECT_EQ(parseAll(parseRightRecord, pieces),
+              (std::vector<Fields>{{0, 0, 0}, {5, 6, 20}, {5, 6, 20}, {5, 6, 20},
+                                   {5, 6, 20}, {5, 6, 20}, {1, 6, 20}}));
+}
+
+// A descriptor on an unlinked temporary file holding bytes, read from its start.
+int fileWith(const std::string& bytes)
+{
+    std::FILE* file = std::tmpfile();
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fflush(file);
+    const int fd = ::dup(::fileno(file));
+    std::fclose(file);
+    ::lseek(fd, 0, SEEK_SET);
+    return fd;
+}
+
+std::vector<std::string> readPieces(const std::string& bytes)
+{
+    InputFile in(fileWith(bytes));
+    LineBuffer line;
+    std::vector<std::string> pieces;
+    while (readLinePiece(in, line) == ReadResult::Piece)
+        pieces.emplace_back(line.text, line.length);
+    return pieces;
+}
+
+TEST(LinePiece, EndsAfterANewlineOr254Characters)
+{
+    const std::string x253(253, 'x'), x254(254, 'x');
+    const struct {
+        std::string bytes;
+        std::vector<std::string> pieces;
+    } cases[] = {
+        {"", {}},
+        {"a\n\nb", {"a\n", "\n", "b"}},
+        {std::string("1\0 2\n", 5), {std::string("1\0 2\n", 5)}},
+        {x253 + "\n", {x253 + "\n"}},
+        {x254 + "\n", {x254, "\n"}},
+        {x254 + x253 + "\n", {x254, x253 + "\n"}},
+        {x254 + x254 + "\n", {x254, x254, "\n"}},
+        {x254 + x254, {x254, x254}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(readPieces(c.bytes), c.pieces) << c.bytes.size() << " bytes";
+}
+
+TEST(LinePiece, ReadsAcrossBlocksWithoutLosingAByte)
+{
+    std::string bytes;
+    for (unsigned i = 0; bytes.size() < 3 * InputFile::kBlockSize; ++i)
+        bytes += std::string(i * 7919 % 600, char('0' + i % 10)) + "\n";
+    std::string joined;
+    for (const std::string& piece : readPieces(bytes)) {
+        ASSERT_TRUE(piece.size() == 254 || piece.back() == '\n');
+        joined += piece;
+    }
+    EXPECT_EQ(joined, bytes);
+}
+
+TEST(FileLayer, ReportsReadAndWriteFailures)
+{
+    InputFile unreadable(::open("/dev/null", O_WRONLY));
+    LineBuffer line;
+    EXPECT_FALSE(skipHeaderLines(unreadable, line));
+    EXPECT_EQ(readLinePiece(unreadable, line), ReadResult::Error);
+
+    OutputFile full(::open("/dev/full", O_WRONLY));
+    EXPECT_TRUE(writeNewFileHeader(full));  // still buffered
+    EXPECT_FALSE(full.flush());
+    EXPECT_FALSE(writeSpareRecord(full, SpareRecord{}));
+    EXPECT_FALSE(full.close());
+}
+
+}  // namespace

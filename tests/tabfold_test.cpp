@@ -1,0 +1,229 @@
+// Runs the built program on real files in a temporary folder and checks its
+// standard output, its exit status and the bytes of both files.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kHeading = "        DS3\nN1  N2  LINK#\n";
+const std::string kUsage = "command syntax: tabfold spare2in1lineFile spare1in1lineFile \n";
+
+struct Outcome {
+    int status;
+    std::string out;
+};
+
+// The record lines of a new spare file, formatted as the C library would.
+std::string records(const std::vector<std::vector<int>>& fields)
+{
+    std::string text;
+    for (const auto& f : fields) {
+        char line[64];
+        text.append(line, std::snprintf(line, sizeof line, "%-3d %-3d %d\n", f[0], f[1], f[2]));
+    }
+    return text;
+}
+
+std::string padded(const std::string& text, std::size_t width)
+{
+    return text + std::string(width - text.size(), ' ');
+}
+
+std::string announced(const std::string& oldPath, const std::string& newPath)
+{
+    return "old spare file is " + oldPath + "\nnew spare file is " + newPath + "\n";
+}
+
+class Tabfold : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "tabfold-XXXXXX").string();
+        base_ = ::mkdtemp(pattern.data());
+        fs::create_directory(base_ / "work");
+    }
+    void TearDown() override { fs::remove_all(base_); }
+
+    fs::path at(const std::string& name) const { return base_ / "work" / name; }
+
+    void write(const std::string& name, const std::string& bytes) const
+    {
+        std::ofstream(at(name), std::ios::binary) << bytes;
+    }
+
+    std::string read(const fs::path& path) const
+    {
+        std::ostringstream bytes;
+        bytes << std::ifstream(path, std::ios::binary).rdbuf();
+        return bytes.str();
+    }
+
+    std::set<std::string> listing() const
+    {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(base_ / "work"))
+            names.insert(entry.path().filename());
+        return names;
+    }
+
+    // Runs tabfold in the work folder; standard error must stay empty.
+    Outcome run(const std::vector<std::string>& args, const char* stdoutPath = nullptr) const
+    {
+        const std::string out = stdoutPath ? stdoutPath : (base_ / "stdout").string();
+        const std::string err = (base_ / "stderr").string();
+        const pid_t child = ::fork();
+        if (child == 0) {
+            std::vector<char*> argv{const_cast<char*>(TABFOLD_PATH)};
+            for (const std::string& arg : args)
+                argv.push_back(const_cast<char*>(arg.c_str()));
+            argv.push_back(nullptr);
+            ::alarm(20);  // a run that blocks fails instead of hanging the test
+            if (::chdir((base_ / "work").c_str()) == 0 && std::freopen(out.c_str(), "w", stdout)
+                && std::freopen(err.c_str(), "w", stderr))
+                ::execv(TABFOLD_PATH, argv.data());
+            ::_exit(127);
+        }
+        int wait = 0;
+        ::waitpid(child, &wait, 0);
+        EXPECT_EQ(read(err), "");
+        return {WIFEXITED(wait) ? WEXITSTATUS(wait) : 1000 + WTERMSIG(wait),
+                stdoutPath ? "" : read(out)};
+    }
+
+    fs::path base_;
+};
+
+TEST_F(Tabfold, ConvertsEveryKindOfOldSpareFile)
+{
+    const std::string x253(253, 'x'), line6 = "1 2 3 4 5 6", line6b = "7 8 9 10 11 12";
+    const struct {
+        const char* what;
+        std::string old;
+        std::string left, right;
+    } cases[] = {
+        {"empty", "", "", ""},
+        {"a heading line alone", "        DS3\n", "", ""},
+        {"two heading lines", "h\nh\n", "", ""},
+        {"one data line", "h\nh\n3 4 10 5 6 20\n", records({{3, 4, 10}}), records({{5, 6, 20}})},
+        {"a 253-character line", "h\nh\n" + padded(line6, 253) + "\n", records({{1, 2, 3}}),
+         records({{4, 5, 6}})},
+        {"a 254-character line", "h\nh\n" + padded(line6, 254) + "\n",
+         records({{1, 2, 3}, {1, 2, 3}}), records({{4, 5, 6}, {4, 5, 6}})},
+        {"a 507-character line", "h\nh\n" + padded(line6, 254) + padded(line6b, 253) + "\n",
+         records({{1, 2, 3}, {7, 8, 9}}), records({{4, 5, 6}, {10, 11, 12}})},
+        {"a 508-character line", "h\nh\n" + padded(line6, 254) + padded(line6b, 254) + "\n",
+         records({{1, 2, 3}, {7, 8, 9}, {7, 8, 9}}),
+         records({{4, 5, 6}, {10, 11, 12}, {10, 11, 12}})},
+        {"a number cut by the limit", "h\nh\n" + std::string(250, ' ') + "1234567 8 9 10 11 12\n",
+         records({{1234, 0, 0}, {567, 8, 9}}), records({{0, 0, 0}, {10, 11, 12}})},
+        {"a long first heading line", x253 + x253 + "\nN1 N2 LINK#\n" + line6 + "\n",
+         records({{0, 0, 0}, {1, 2, 3}}), records({{0, 0, 0}, {4, 5, 6}})},
+        {"no newline at the end", "h\nh\n" + line6 + "\n" + line6b, records({{1, 2, 3}, {7, 8, 9}}),
+         records({{4, 5, 6}, {10, 11, 12}})},
+        {"CRLF lines", "h\r\nh\r\n" + line6 + "\r\n\r\n", records({{1, 2, 3}, {1, 2, 3}}),
+         records({{4, 5, 6}, {4, 5, 6}})},
+        {"carried-over fields", "h\nh\n3 4 10 5 6 20\n7 8\n\n1,2,3 4 5 6\n+7 -8 9\n10-20-30 40 50 60\n",
+         records({{3, 4, 10}, {7, 8, 10}, {7, 8, 10}, {1, 8, 10}, {7, -8, 9}, {10, -20, -30}}),
+         records({{5, 6, 20}, {5, 6, 20}, {5, 6, 20}, {5, 6, 20}, {5, 6, 20}, {40, 50, 60}})},
+        {"a NUL byte and huge numbers",
+         std::string("h\nh\n1 2\0 3 4 5 6\n", 17) + "99999999999 -99999999999 5 6 7 8\n",
+         records({{1, 2, 0}, {INT_MAX, INT_MIN, 5}}), records({{0, 0, 0}, {6, 7, 8}})},
+    };
+    for (const auto& c : cases) {
+        write("old.txt", c.old);
+        const Outcome outcome = run({"old.txt", "new.txt"});
+        EXPECT_EQ(outcome.status, 0) << c.what;
+        EXPECT_EQ(outcome.out, announced("old.txt", "new.txt")) << c.what;
+        EXPECT_EQ(read(at("new.txt")), kHeading + c.left + c.right) << c.what;
+        EXPECT_EQ(read(at("old.txt")), c.old) << c.what;
+    }
+}
+
+TEST_F(Tabfold, ConvertsTheShippedExampleWithVerbatimPaths)
+{
+    const std::string old = EXAMPLES_DIR "/old-spare.txt";
+    const std::string expected = read(EXAMPLES_DIR "/new-spare.txt");
+    write("new.txt", "a longer file that must be emptied first\n\n\n\n\n\n\n\n\n\n\n\n\n\n");
+    for (const std::string& newPath : {std::string("new.txt"), std::string("-new.txt"), at("new.txt").string()}) {
+        const Outcome outcome = run({old, newPath});
+        EXPECT_EQ(outcome.status, 0);
+        EXPECT_EQ(outcome.out, announced(old, newPath));
+        EXPECT_EQ(read(at(newPath).lexically_normal()), expected) << newPath;
+    }
+}
+
+TEST_F(Tabfold, RefusesWhatItCannotConvertAndTouchesNothing)
+{
+    write("old.txt", "h\nh\n1 2 3 4 5 6\n");
+    write("new.txt", "kept\n");
+    fs::create_directory(at("dir"));
+    ASSERT_EQ(::mkfifo(at("fifo").c_str(), 0600), 0);
+    fs::create_hard_link(at("old.txt"), at("hard.txt"));
+    fs::create_symlink("old.txt", at("soft.txt"));
+    const std::set<std::string> before = listing();
+    const struct {
+        std::vector<std::string> args;
+        std::string out;
+        int status;
+    } cases[] = {
+        {{}, kUsage, 1},
+        {{"old.txt"}, kUsage, 1},
+        {{"old.txt", "new.txt", "more.txt"}, kUsage, 1},
+        {{"missing.txt", "created.txt"}, "can not open missing.txt\n", 5},
+        {{"dir", "created.txt"}, "can not open dir: not a regular file\n", 5},
+        {{"fifo", "new.txt"}, "can not open fifo: not a regular file\n", 5},
+        {{"/dev/null", "new.txt"}, "can not open /dev/null: not a regular file\n", 5},
+        {{"old.txt", "dir"}, "can not open dir\n", 5},
+        {{"old.txt", "old.txt"}, "can not open old.txt: it is the old spare file\n", 5},
+        {{"old.txt", "./old.txt"}, "can not open ./old.txt: it is the old spare file\n", 5},
+        {{"old.txt", "hard.txt"}, "can not open hard.txt: it is the old spare file\n", 5},
+        {{"old.txt", "soft.txt"}, "can not open soft.txt: it is the old spare file\n", 5},
+        {{"soft.txt", "old.txt"}, "can not open old.txt: it is the old spare file\n", 5},
+    };
+    for (const auto& c : cases) {
+        const Outcome outcome = run(c.args);
+        const std::string expected = c.status == 1 ? c.out : announced(c.args[0], c.args[1]) + c.out;
+        EXPECT_EQ(outcome.out, expected);
+        EXPECT_EQ(outcome.status, c.status) << expected;
+        EXPECT_EQ(read(at("old.txt")), "h\nh\n1 2 3 4 5 6\n") << expected;
+        EXPECT_EQ(read(at("new.txt")), "kept\n") << expected;
+        EXPECT_EQ(listing(), before) << expected;
+    }
+}
+
+TEST_F(Tabfold, ReportsFailedReadsAndWrites)
+{
+    std::string big = "h\nh\n";
+    while (big.size() < 300000)
+        big += "123 456 78901 234 567 89012\n";
+    for (const std::string& old : {std::string("h\nh\n1 2 3 4 5 6\n"), big}) {
+        write("old.txt", old);
+        const Outcome full = run({"old.txt", "/dev/full"});
+        EXPECT_EQ(full.out, announced("old.txt", "/dev/full") + "can not write /dev/full\n");
+        EXPECT_EQ(full.status, 255);
+        EXPECT_EQ(read(at("old.txt")), old);
+    }
+    const Outcome unreadable = run({"/proc/self/mem", "new.txt"});
+    EXPECT_EQ(unreadable.out, announced("/proc/self/mem", "new.txt") + "can not read /proc/self/mem\n");
+    EXPECT_EQ(unreadable.status, 5);
+
+    // Lost messages make a failure too, though the new spare file is whole.
+    EXPECT_EQ(run({"old.txt", "whole.txt"}).status, 0);
+    EXPECT_EQ(run({"old.txt", "new.txt"}, "/dev/full").status, 255);
+    EXPECT_EQ(read(at("new.txt")), read(at("whole.txt")));
+}
+
+}  // namespace
