@@ -89,10 +89,9 @@ ReadResult readLinePiece(InputFile& in, LineBuffer& line)
             break;
         const std::size_t room = LineBuffer::kMaxPieceLength - length;
         const std::size_t span = in.available() < room ? in.available() : room;
-        const void* newline = std::memchr(in.data(), '\n', span);
+        const char* newline = static_cast<const char*>(std::memchr(in.data(), '\n', span));
         sawNewline = newline != nullptr;
-        const std::size_t take =
-            sawNewline ? static_cast<const char*>(newline) - in.data() + 1 : span;
+        const std::size_t take = sawNewline ? static_cast<std::size_t>(newline + 1 - in.data()) : span;
         std::memcpy(line.text + length, in.data(), take);
         in.consume(take);
         length += take;
