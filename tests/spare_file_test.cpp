@@ -1,4 +1,6 @@
-// The scanner, the record line, the carry-over of fields and line pieces.
+// The scanner, the record line, line pieces across blocks and I/O failures.
+// Whole conversions, the carry-over of fields and the 254-character limit
+// are checked on real files in tabfold_test.cpp.
 #include "spare_file.hpp"
 
 #include <gtest/gtest.h>
@@ -74,34 +76,6 @@ TEST(RecordLine, PadsTheFirstTwoFieldsToThreeCharacters)
     }
 }
 
-// Parses each piece in turn into one record and lists the record after each.
-std::vector<Fields> parseAll(void (*parse)(const LineBuffer&, SpareRecord&),
-                             const std::vector<std::string>& pieces)
-{
-    SpareRecord record;
-    LineBuffer line;
-    std::vector<Fields> records;
-    for (const std::string& piece : pieces) {
-        piece.copy(line.text, piece.size());
-        line.text[piece.size()] = '\0';
-        parse(line, record);
-        records.push_back({record.N1, record.N2, record.LINK});
-    }
-    return records;
-}
-
-TEST(ParseRecord, CarriesOverWhatAPieceDoesNotSupply)
-{
-    const std::vector<std::string> pieces = {
-        "1 2 3\n", "3 4 10 5 6 20\n", "\n", "7 8\n", "text\n", "1,2,3 4 5 6\n", "9 9 9 1\n"};
-    EXPECT_EQ(parseAll(parseLeftRecord, pieces),
-              (std::vector<Fields>{{1, 2, 3}, {3, 4, 10}, {3, 4, 10}, {7, 8, 10},
-                                   {7, 8, 10}, {1, 8, 10}, {9, 9, 9}}));
-    EXPECT_EQ(parseAll(parseRightRecord, pieces),
-              (std::vector<Fields>{{0, 0, 0}, {5, 6, 20}, {5, 6, 20}, {5, 6, 20},
-                                   {5, 6, 20}, {5, 6, 20}, {1, 6, 20}}));
-}
-
 // A descriptor on an unlinked temporary file holding bytes, read from its start.
 int fileWith(const std::string& bytes)
 {
@@ -122,26 +96,6 @@ std::vector<std::string> readPieces(const std::string& bytes)
     while (readLinePiece(in, line) == ReadResult::Piece)
         pieces.emplace_back(line.text, line.length);
     return pieces;
-}
-
-TEST(LinePiece, EndsAfterANewlineOr254Characters)
-{
-    const std::string x253(253, 'x'), x254(254, 'x');
-    const struct {
-        std::string bytes;
-        std::vector<std::string> pieces;
-    } cases[] = {
-        {"", {}},
-        {"a\n\nb", {"a\n", "\n", "b"}},
-        {std::string("1\0 2\n", 5), {std::string("1\0 2\n", 5)}},
-        {x253 + "\n", {x253 + "\n"}},
-        {x254 + "\n", {x254, "\n"}},
-        {x254 + x253 + "\n", {x254, x253 + "\n"}},
-        {x254 + x254 + "\n", {x254, x254, "\n"}},
-        {x254 + x254, {x254, x254}},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(readPieces(c.bytes), c.pieces) << c.bytes.size() << " bytes";
 }
 
 TEST(LinePiece, ReadsAcrossBlocksWithoutLosingAByte)
