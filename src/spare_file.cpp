@@ -23,7 +23,8 @@ bool isDigit(unsigned char c)
 // just past it, or nullptr (value untouched) when there are no digits.
 const char* scanInteger(const char* text, std::int32_t& value)
 {
-    // Any magnitude above this reads as the nearest 32-bit bound.
+    // The magnitude of INT_MIN, one past INT_MAX.  Once a magnitude passes
+    // it, further digits cannot change the result, so it stops growing.
     constexpr std::uint64_t kSaturated = std::uint64_t{1} << 31;
 
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
