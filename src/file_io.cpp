@@ -38,8 +38,6 @@ bool OutputFile::put(const char* bytes, std::size_t count)
 {
     if (count > buffer_.size() - used_ && !flush())
         return false;
-    if (count > buffer_.size())
-        return writeAll(bytes, count);
     std::memcpy(buffer_.data() + used_, bytes, count);
     used_ += count;
     return !failed_;

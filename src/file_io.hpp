@@ -51,7 +51,7 @@ public:
     OutputFile& operator=(const OutputFile&) = delete;
     ~OutputFile();
 
-    // Appends count bytes; false when a write has failed.
+    // Appends count bytes, at most kBufferSize; false when a write has failed.
     bool put(const char* bytes, std::size_t count);
     // Writes out everything buffered; false when a write has failed.
     bool flush();

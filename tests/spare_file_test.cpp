@@ -1,13 +1,12 @@
-// The scanner, the record line, line pieces across blocks and I/O failures.
-// Whole conversions, the carry-over of fields and the 254-character limit
-// are checked on real files in tabfold_test.cpp.
+// The scanner, the record line and line pieces across blocks.  Whole
+// conversions, the carry-over of fields, the 254-character limit and failed
+// reads and writes are checked on real files in tabfold_test.cpp.
 #include "spare_file.hpp"
 
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cstdio>
-#include <fcntl.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -109,20 +108,6 @@ TEST(LinePiece, ReadsAcrossBlocksWithoutLosingAByte)
         joined += piece;
     }
     EXPECT_EQ(joined, bytes);
-}
-
-TEST(FileLayer, ReportsReadAndWriteFailures)
-{
-    InputFile unreadable(::open("/dev/null", O_WRONLY));
-    LineBuffer line;
-    EXPECT_FALSE(skipHeaderLines(unreadable, line));
-    EXPECT_EQ(readLinePiece(unreadable, line), ReadResult::Error);
-
-    OutputFile full(::open("/dev/full", O_WRONLY));
-    EXPECT_TRUE(writeNewFileHeader(full));  // still buffered
-    EXPECT_FALSE(full.flush());
-    EXPECT_FALSE(writeSpareRecord(full, SpareRecord{}));
-    EXPECT_FALSE(full.close());
 }
 
 }  // namespace
