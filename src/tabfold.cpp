@@ -92,7 +92,12 @@ int openOldFile(const char* path, struct stat& info)
         cannotOpen(path);
         return -1;
     }
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (::fstat(fd, &info) != 0) {
+        ::close(fd);
+        cannotOpen(path);
+        return -1;
+    }
+    if (!S_ISREG(info.st_mode)) {
         ::close(fd);
         notRegularFile(path);
         return -1;
