@@ -16,7 +16,7 @@ bool InputFile::refill()
         return false;
     ssize_t got;
     do {
-        got = ::read(fd_, block_.data(), block_.size());
+        got = ::read(fd_, block_.data(), kBlockSize);
     } while (got < 0 && errno == EINTR);
     if (got <= 0) {
         ended_ = got == 0;
@@ -36,11 +36,19 @@ OutputFile::~OutputFile()
 
 bool OutputFile::put(const char* bytes, std::size_t count)
 {
-    if (count > buffer_.size() - used_ && !flush())
+    char* room = reserve(count);
+    if (room == nullptr)
         return false;
-    std::memcpy(buffer_.data() + used_, bytes, count);
-    used_ += count;
-    return !failed_;
+    std::memcpy(room, bytes, count);
+    commit(count);
+    return true;
+}
+
+char* OutputFile::flushForRoom(std::size_t count)
+{
+    if (count > buffer_.size() - used_ && !flush())
+        return nullptr;
+    return failed_ ? nullptr : buffer_.data() + used_;
 }
 
 bool OutputFile::flush()

@@ -15,6 +15,9 @@
 class InputFile {
 public:
     static constexpr std::size_t kBlockSize = 64 * 1024;
+    // How many bytes from data() may always be read, even past available():
+    // those past it are left over from earlier blocks, or zero.
+    static constexpr std::size_t kReadAhead = 64;
 
     explicit InputFile(int fd) : fd_(fd) {}
     InputFile(const InputFile&) = delete;
@@ -33,7 +36,7 @@ public:
 
 private:
     int fd_;
-    std::array<char, kBlockSize> block_;
+    std::array<char, kBlockSize + kReadAhead> block_{};
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
     bool ended_ = false;
@@ -53,12 +56,24 @@ public:
 
     // Appends count bytes, at most kBufferSize; false when a write has failed.
     bool put(const char* bytes, std::size_t count);
+    // Room for count bytes (at most kBufferSize) at the end of the buffer, to
+    // be filled and then appended with commit(); nullptr when a write has
+    // failed.
+    char* reserve(std::size_t count)
+    {
+        if (count <= buffer_.size() - used_ && !failed_)
+            return buffer_.data() + used_;
+        return flushForRoom(count);
+    }
+    // Appends count bytes of the room that reserve() gave.
+    void commit(std::size_t count) { used_ += count; }
     // Writes out everything buffered; false when a write has failed.
     bool flush();
     // Flushes and closes the descriptor; false when either failed.
     bool close();
 
 private:
+    char* flushForRoom(std::size_t count);
     bool writeAll(const char* bytes, std::size_t count);
 
     int fd_;

@@ -1,88 +1,131 @@
 #include "spare_file.hpp"
 
+#include "scanner.hpp"
+
+#include <array>
+#include <bit>
 #include <charconv>
 #include <cstring>
-#include <limits>
+#include <iterator>
 
 namespace {
 
 constexpr char kNewFileHeader[] = "        DS3\nN1  N2  LINK#\n";
 
-// True for the characters that isspace() accepts in the "C" locale.
-bool isSpace(unsigned char c)
+// A record line is put together in words of eight characters, the first in
+// the lowest byte, and stored whole: a store may reach up to eight
+// characters past the end of what it writes.
+using Word = std::uint64_t;
+
+// Stores the eight characters of the word at out.
+void storeWord(char* out, Word word)
 {
-    return c == ' ' || (c >= '\t' && c <= '\r');
+    if constexpr (std::endian::native == std::endian::big)
+        word = __builtin_bswap64(word);
+    std::memcpy(out, &word, sizeof word);
 }
 
-bool isDigit(unsigned char c)
+// "000" to "999": the three decimal digits of every value below 1000, the
+// first in the lowest byte.
+constexpr auto kThreeDigits = [] {
+    std::array<std::uint32_t, 1000> table{};
+    for (std::uint32_t value = 0; value < table.size(); ++value)
+        table[value] = ('0' + value / 100) | ('0' + value / 10 % 10) << 8 | ('0' + value % 10) << 16;
+    return table;
+}();
+
+// The decimal digits of a value below 1000000, in a word, and how many.
+struct Digits {
+    Word word;
+    int count;
+};
+
+Digits digitsOf(std::uint32_t value)
 {
-    return c >= '0' && c <= '9';
+    const int count = 1 + (value >= 10) + (value >= 100) + (value >= 1000) +
+                      (value >= 10000) + (value >= 100000);
+    const Word sixDigits = kThreeDigits[value / 1000] | Word{kThreeDigits[value % 1000]} << 24;
+    return {sixDigits >> (8 * (6 - count)), count};  // the leading zeros dropped
 }
 
-// Reads one integer at text, after any whitespace.  Returns the position
-// just past it, or nullptr (value untouched) when there are no digits.
-const char* scanInteger(const char* text, std::int32_t& value)
-{
-    // The magnitude of INT_MIN, one past INT_MAX.  Once a magnitude passes
-    // it, further digits cannot change the result, so it stops growing.
-    constexpr std::uint64_t kSaturated = std::uint64_t{1} << 31;
-
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
-    while (isSpace(*p))
-        ++p;
-    const bool negative = *p == '-';
-    if (*p == '-' || *p == '+')
-        ++p;
-    if (!isDigit(*p))
-        return nullptr;
-    std::uint64_t magnitude = 0;
-    for (; isDigit(*p); ++p) {
-        if (magnitude <= kSaturated)
-            magnitude = magnitude * 10 + (*p - '0');
+// "0   " to "999 ": every value below 1000 as "%-3d " writes it, the first
+// character in the lowest byte.
+constexpr auto kPaddedFields = [] {
+    std::array<std::uint32_t, 1000> table{};
+    for (std::uint32_t value = 0; value < table.size(); ++value) {
+        const int count = 1 + (value >= 10) + (value >= 100);
+        table[value] = kThreeDigits[value] >> (8 * (3 - count)) | 0x20202020u << (8 * count);
     }
-    if (negative)
-        value = magnitude >= kSaturated ? std::numeric_limits<std::int32_t>::min()
-                                        : -static_cast<std::int32_t>(magnitude);
-    else
-        value = magnitude >= kSaturated ? std::numeric_limits<std::int32_t>::max()
-                                        : static_cast<std::int32_t>(magnitude);
-    return reinterpret_cast<const char*>(p);
+    return table;
+}();
+
+// Writes value as "%-3d " does and returns the end: the digits, blanks up
+// to three characters, and one blank.
+char* putPaddedField(char* out, std::int32_t value)
+{
+    if (value >= 0 && value < 1000) {
+        storeWord(out, kPaddedFields[static_cast<std::size_t>(value)]);
+        return out + 4;
+    }
+    char* end = std::to_chars(out, out + 11, value).ptr;
+    while (end - out < 3)
+        *end++ = ' ';
+    *end++ = ' ';
+    return end;
 }
 
-// Writes value in decimal, padded with blanks on the right to width.
-char* putLeftJustified(char* out, std::int32_t value, std::ptrdiff_t width)
+// Writes value as "%d\n" does and returns the end.
+char* putLastField(char* out, std::int32_t value)
 {
+    if (value >= 0 && value < 1000000) {
+        const Digits digits = digitsOf(static_cast<std::uint32_t>(value));
+        storeWord(out, digits.word | Word{'\n'} << (8 * digits.count));
+        return out + digits.count + 1;
+    }
     char* end = std::to_chars(out, out + 11, value).ptr;
-    while (end - out < width)
-        *end++ = ' ';
+    *end++ = '\n';
     return end;
+}
+
+// The fast paths read a whole window from the block and the line buffer.
+static_assert(InputFile::kReadAhead >= kScanWindow && LineBuffer::kSize >= kScanReadable);
+
+// readLinePiece when the piece ends with a newline among the first
+// kScanWindow characters of the block.
+bool readShortPiece(InputFile& in, LineBuffer& line)
+{
+    const std::size_t length = copyShortPiece(in.data(), in.available(), line.text);
+    if (length == 0)
+        return false;
+    line.length = length;
+    in.consume(length);
+    return true;
 }
 
 }  // namespace
 
 int scanIntegers(const char* text, std::int32_t* fields, int count)
 {
-    for (int i = 0; i < count; ++i) {
-        text = scanInteger(text, fields[i]);
-        if (text == nullptr)
-            return i;
-    }
-    return count;
+    const std::size_t length = std::strlen(text);
+    if (length >= kScanWindow)
+        return scanPiece(text, length, text + length + 1, 0, fields, count);
+    char window[kScanReadable] = {};  // the scanner reads a whole window
+    std::memcpy(window, text, length);
+    return scanPiece(window, length, std::end(window), 0, fields, count);
 }
 
 std::size_t formatSpareRecord(const SpareRecord& record, char* out)
 {
-    char* p = putLeftJustified(out, record.N1, 3);
-    *p++ = ' ';
-    p = putLeftJustified(p, record.N2, 3);
-    *p++ = ' ';
-    p = putLeftJustified(p, record.LINK, 0);
-    *p++ = '\n';
+    char* p = putPaddedField(out, record.N1);
+    p = putPaddedField(p, record.N2);
+    p = putLastField(p, record.LINK);
     return static_cast<std::size_t>(p - out);
 }
 
 ReadResult readLinePiece(InputFile& in, LineBuffer& line)
 {
+    if (in.available() > 0 && readShortPiece(in, line))
+        return ReadResult::Piece;
     std::size_t length = 0;
     bool sawNewline = false;
     while (length < LineBuffer::kMaxPieceLength && !sawNewline) {
@@ -113,16 +156,16 @@ bool skipHeaderLines(InputFile& in, LineBuffer& line)
 void parseLeftRecord(const LineBuffer& line, SpareRecord& record)
 {
     std::int32_t fields[3] = {record.N1, record.N2, record.LINK};
-    scanIntegers(line.text, fields, 3);
+    scanPiece(line.text, line.length, std::end(line.text), 0, fields, 3);
     record = {fields[0], fields[1], fields[2]};
 }
 
 void parseRightRecord(const LineBuffer& line, SpareRecord& record)
 {
     // The first three integers belong to the left record and are dropped.
-    std::int32_t fields[6] = {0, 0, 0, record.N1, record.N2, record.LINK};
-    scanIntegers(line.text, fields, 6);
-    record = {fields[3], fields[4], fields[5]};
+    std::int32_t fields[3] = {record.N1, record.N2, record.LINK};
+    scanPiece(line.text, line.length, std::end(line.text), 3, fields, 3);
+    record = {fields[0], fields[1], fields[2]};
 }
 
 bool writeNewFileHeader(OutputFile& out)
@@ -132,6 +175,9 @@ bool writeNewFileHeader(OutputFile& out)
 
 bool writeSpareRecord(OutputFile& out, const SpareRecord& record)
 {
-    char text[kMaxRecordLineLength];
-    return out.put(text, formatSpareRecord(record, text));
+    char* room = out.reserve(kMaxRecordLineLength);
+    if (room == nullptr)
+        return false;
+    out.commit(formatSpareRecord(record, room));
+    return true;
 }

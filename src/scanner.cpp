@@ -1,0 +1,285 @@
+#include "scanner.hpp"
+
+#include <bit>
+#include <cstring>
+#include <limits>
+
+#if defined(__SSE2__) && !defined(TABFOLD_PORTABLE_SCANNER)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+// Eight characters in one word, the first in its lowest byte.
+using Word = std::uint64_t;
+constexpr Word kOnes = 0x0101010101010101;
+constexpr Word kHighBits = 0x8080808080808080;
+
+// Sixteen characters in one vector, compared all at once; a comparison gives
+// a mask with every bit of a byte set where it holds.
+using Bytes = unsigned char __attribute__((vector_size(16)));
+using ByteMask = signed char __attribute__((vector_size(16)));
+
+// The magnitude of INT_MIN, one past INT_MAX.  Once a magnitude passes it,
+// further digits cannot change the result, so it stops growing.
+constexpr Word kSaturated = Word{1} << 31;
+constexpr Word kPowersOfTen[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+
+// The eight characters at p as a word.
+Word wordAt(const void* p)
+{
+    Word word;
+    std::memcpy(&word, p, sizeof word);
+    if constexpr (std::endian::native == std::endian::big)
+        word = __builtin_bswap64(word);
+    return word;
+}
+
+// The eight characters from p; any from limit on read as NUL.
+Word loadWord(const char* p, const char* limit)
+{
+    if (limit - p >= 8)
+        return wordAt(p);
+    Word word = 0;
+    for (int i = 0; p + i < limit; ++i)
+        word |= Word{static_cast<unsigned char>(p[i])} << (8 * i);
+    return word;
+}
+
+// Gathers the high bits of the bytes of a word into eight bits, the first
+// byte's lowest.
+constexpr Word highBits(Word word)
+{
+    return (((word & kHighBits) >> 7) * 0x0102040810204080) >> 56;
+}
+
+// One bit for each byte of a mask, the first byte's lowest.
+Word maskBits(ByteMask mask)
+{
+#if defined(__SSE2__) && !defined(TABFOLD_PORTABLE_SCANNER)
+    return static_cast<unsigned>(_mm_movemask_epi8(reinterpret_cast<__m128i>(mask)));
+#else
+    const char* bytes = reinterpret_cast<const char*>(&mask);
+    return highBits(wordAt(bytes)) | highBits(wordAt(bytes + 8)) << 8;
+#endif
+}
+
+// The sixteen characters at p.
+Bytes bytesAt(const char* p)
+{
+    Bytes bytes;
+    std::memcpy(&bytes, p, sizeof bytes);
+    return bytes;
+}
+
+ByteMask digitBytes(Bytes bytes)
+{
+    return static_cast<Bytes>(bytes - '0') <= 9;
+}
+
+// Whitespace as isspace() knows it in the "C" locale: blank, or tab to
+// carriage return.
+ByteMask spaceBytes(Bytes bytes)
+{
+    return (bytes == ' ') | (static_cast<Bytes>(bytes - '\t') <= '\r' - '\t');
+}
+
+// Marks, with its high bit, each byte of the word from low to high, where
+// 1 <= low <= high < 0x80.  Adding to the low seven bits of a byte never
+// carries into the next byte, so each byte is compared on its own.
+constexpr Word bytesBetween(Word word, unsigned low, unsigned high)
+{
+    const Word sevenBits = word & ~kHighBits;
+    const Word atLeastLow = sevenBits + kOnes * (0x80 - low);
+    const Word aboveHigh = sevenBits + kOnes * (0x7F - high);
+    return atLeastLow & ~aboveHigh & ~word & kHighBits;
+}
+
+// How many bytes of the word, from the first, lie between low and high.
+int leadingBetween(Word word, unsigned low, unsigned high)
+{
+    return std::countr_zero(~bytesBetween(word, low, high) & kHighBits) / 8;
+}
+
+// How many bytes of the word, from the first, are whitespace.
+int leadingSpaces(Word word)
+{
+    const Word spaces = bytesBetween(word, '\t', '\r') | bytesBetween(word, ' ', ' ');
+    return std::countr_zero(~spaces & kHighBits) / 8;
+}
+
+// The value of the first count (1 to 8) bytes of the word, all digits.
+Word digitsValue(Word word, int count)
+{
+    // Each digit to its value, the bytes after them shifted out, so that the
+    // number fills the top of the word behind leading zeros.
+    Word v = (word - kOnes * '0') << (64 - 8 * count);
+    // Neighbouring digits combine into 2-, then 4-, then 8-digit values.
+    v = (v * 10) + (v >> 8);
+    v = (((v & 0x000000FF000000FF) * (100 + (1000000ULL << 32))) +
+         (((v >> 16) & 0x000000FF000000FF) * (1 + (10000ULL << 32)))) >> 32;
+    return v;
+}
+
+// The magnitude of the count (at least 1) digits at p, or some value past
+// kSaturated when it is that large.
+Word magnitudeOf(const char* p, int count, const char* limit)
+{
+    Word magnitude = digitsValue(loadWord(p, limit), count < 8 ? count : 8);
+    for (int done = 8; done < count && magnitude <= kSaturated; done += 8) {
+        const int step = count - done < 8 ? count - done : 8;
+        magnitude = magnitude * kPowersOfTen[step] + digitsValue(loadWord(p + done, limit), step);
+    }
+    return magnitude;
+}
+
+// The integer of a sign and magnitude, saturated to 32 bits.
+std::int32_t saturated(bool negative, Word magnitude)
+{
+    if (magnitude >= kSaturated)
+        return negative ? std::numeric_limits<std::int32_t>::min()
+                        : std::numeric_limits<std::int32_t>::max();
+    const auto value = static_cast<std::int32_t>(magnitude);
+    return negative ? -value : value;
+}
+
+// The characters of a piece shorter than the window, as bitmaps: bit i
+// stands for character i.
+struct PieceMaps {
+    Word digits = 0;
+    Word minus = 0;
+    Word others = 0;  // neither whitespace nor digit: a sign, or the end of the scan
+};
+
+// Classifies the characters of a piece shorter than the window, by whole
+// vectors up to its NUL; those from length on count as others.
+PieceMaps mapPiece(const char* text, std::size_t length)
+{
+    PieceMaps maps;
+    for (std::size_t at = 0; at <= length; at += sizeof(Bytes)) {
+        const Bytes bytes = bytesAt(text + at);
+        const ByteMask digits = digitBytes(bytes);
+        maps.digits |= maskBits(digits) << at;
+        maps.minus |= maskBits(bytes == '-') << at;
+        maps.others |= maskBits(~(digits | spaceBytes(bytes))) << at;
+    }
+    maps.others |= ~Word{0} << length;
+    maps.digits &= ~maps.others;
+    return maps;
+}
+
+// Where the scan of a short piece stops: at its first other character that
+// is not a sign directly followed by a digit.
+int stopOfPiece(const char* text, const PieceMaps& maps)
+{
+    Word others = maps.others;
+    for (;;) {
+        const int at = std::countr_zero(others);
+        const bool sign = text[at] == '-' || text[at] == '+';
+        if (!sign || (maps.digits >> (at + 1) & 1) == 0)
+            return at;
+        others &= others - 1;
+    }
+}
+
+// The integer of the digits digits (1 to 8) at text + at, negated when
+// negative.
+std::int32_t shortInteger(const char* text, int at, int digits, bool negative)
+{
+    const auto value = static_cast<std::int32_t>(digitsValue(wordAt(text + at), digits));
+    return negative ? -value : value;
+}
+
+// scanPiece for a piece shorter than the window.  Its fields are the runs of
+// digits before the stop, each with the sign just before it.
+int scanShortPiece(const char* text, std::size_t length, const char* limit, int skip,
+                   std::int32_t* fields, int count)
+{
+    const PieceMaps maps = mapPiece(text, length);
+    const int stop = stopOfPiece(text, maps);
+    const Word signedDigits = maps.minus << 1;  // the digits just after a minus
+    Word starts = maps.digits & ~(maps.digits << 1) & ((Word{1} << stop) - 1);
+    for (int i = 0; i < skip; ++i)
+        starts &= starts - 1;
+    int filled = 0;
+    for (; filled < count && starts != 0; ++filled, starts &= starts - 1) {
+        const int start = std::countr_zero(starts);
+        const int digits = std::countr_one(maps.digits >> start);
+        const bool negative = (signedDigits >> start) & 1;
+        fields[filled] = digits <= 8
+            ? shortInteger(text, start, digits, negative)
+            : saturated(negative, magnitudeOf(text + start, digits, limit));
+    }
+    return filled;
+}
+
+// Reads one integer at p, after any whitespace, a word at a time.  Returns
+// the position just past it, or nullptr (value untouched) when there are no
+// digits.
+const char* scanInteger(const char* p, const char* limit, std::int32_t& value)
+{
+    for (int spaces = 8; spaces == 8; p += spaces)
+        spaces = leadingSpaces(loadWord(p, limit));
+    const bool negative = *p == '-';
+    if (*p == '-' || *p == '+')
+        ++p;
+    int digits = 0;
+    for (int more = 8; more == 8; digits += more)
+        more = leadingBetween(loadWord(p + digits, limit), '0', '9');
+    if (digits == 0)
+        return nullptr;
+    value = saturated(negative, magnitudeOf(p, digits, limit));
+    return p + digits;
+}
+
+// scanPiece for a piece of any length, one integer after the other.
+int scanLongPiece(const char* text, const char* limit, int skip, std::int32_t* fields, int count)
+{
+    for (int i = 0; i < skip; ++i) {
+        std::int32_t dropped;
+        text = scanInteger(text, limit, dropped);
+        if (text == nullptr)
+            return 0;
+    }
+    for (int i = 0; i < count; ++i) {
+        text = scanInteger(text, limit, fields[i]);
+        if (text == nullptr)
+            return i;
+    }
+    return count;
+}
+
+}  // namespace
+
+std::size_t copyShortPiece(const char* from, std::size_t available, char* to)
+{
+    constexpr std::size_t kVectors = kScanWindow / sizeof(Bytes);
+    Bytes window[kVectors];
+    Word newlines = 0;
+    for (std::size_t i = 0; i < kVectors; ++i) {
+        window[i] = bytesAt(from + i * sizeof(Bytes));
+        newlines |= maskBits(window[i] == '\n') << (i * sizeof(Bytes));
+    }
+    if (available < kScanWindow)
+        newlines &= (Word{1} << available) - 1;
+    if (newlines == 0)
+        return 0;
+    const auto length = static_cast<std::size_t>(std::countr_zero(newlines)) + 1;
+    // Whole vectors are stored, and read back whole by the scan, so that the
+    // processor can hand them on without waiting for memory.
+    constexpr Bytes kLanes = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+    for (std::size_t i = 0; i < kVectors; ++i) {
+        const Bytes lanes = kLanes + static_cast<unsigned char>(i * sizeof(Bytes));
+        const Bytes kept = window[i] & static_cast<Bytes>(lanes < static_cast<unsigned char>(length));
+        std::memcpy(to + i * sizeof(Bytes), &kept, sizeof kept);
+    }
+    return length;
+}
+
+int scanPiece(const char* text, std::size_t length, const char* limit, int skip,
+              std::int32_t* fields, int count)
+{
+    if (length < kScanWindow)
+        return scanShortPiece(text, length, limit, skip, fields, count);
+    return scanLongPiece(text, limit, skip, fields, count);
+}

@@ -1,0 +1,38 @@
+// The scanner under the operations on old spare files: it finds the newline
+// that ends a line piece, and the integers of a data line.
+//
+// It reads a line as sscanf reads it with "%d" fields, saturating at the
+// bounds of 32 bits, but it classifies a whole window of characters at once
+// and finds the fields with bit operations, so that the branches it takes do
+// not depend on how the digits and blanks of a line happen to fall.
+#ifndef TABFOLD_SCANNER_HPP
+#define TABFOLD_SCANNER_HPP
+
+#include <cstddef>
+#include <cstdint>
+
+// How many characters the scanner classifies at once.  A text handed to it
+// must have kScanReadable characters readable, whatever its length.
+constexpr std::size_t kScanWindow = 64;
+constexpr std::size_t kScanReadable = kScanWindow + 8;
+
+// Copies the piece at from, of which available characters are valid, to to,
+// when it ends with a newline among its first kScanWindow characters: the
+// piece, then NULs up to kScanWindow.  Returns its length, or 0 (to
+// untouched) when it does not end there.
+std::size_t copyShortPiece(const char* from, std::size_t available, char* to);
+
+// Scans the piece of length characters at text as sscanf would with skip +
+// count "%d" fields, the first skip of them consumed and dropped: each
+// integer after optional whitespace, with an optional sign, saturating at the
+// bounds of 32 bits.  Fills up to count fields and returns how many it
+// filled.  Stops at the first integer without digits, leaving the fields
+// from there on untouched.
+//
+// text[length] must be NUL, and every character from text up to limit, which
+// lies past the NUL and at least kScanReadable characters after text, must be
+// readable.
+int scanPiece(const char* text, std::size_t length, const char* limit, int skip,
+              std::int32_t* fields, int count);
+
+#endif
