@@ -182,20 +182,21 @@ int stopOfPiece(const char* text, const PieceMaps& maps)
     }
 }
 
-// The integer of the digits digits (1 to 8) at text + at, negated when
-// negative.
-std::int32_t shortInteger(const char* text, int at, int digits, bool negative)
+// True when the digits hold a run of more than eight.
+bool hasLongRun(Word digits)
 {
-    const auto value = static_cast<std::int32_t>(digitsValue(wordAt(text + at), digits));
-    return negative ? -value : value;
+    Word runs = digits & digits >> 1;  // bit i: digits from i to i + 1
+    runs &= runs >> 2;                 // ... to i + 3
+    runs &= runs >> 4;                 // ... to i + 7
+    return (runs & digits >> 8) != 0;  // ... to i + 8
 }
 
-// scanPiece for a piece shorter than the window.  Its fields are the runs of
-// digits before the stop, each with the sign just before it.
-int scanShortPiece(const char* text, std::size_t length, const char* limit, int skip,
+// scanPiece for a piece shorter than the window, classified into maps, with
+// no integer of more than eight digits.  Its integers are the runs of digits
+// before the stop, each with the sign just before it.
+int scanShortPiece(const char* text, const PieceMaps& maps, int skip,
                    std::int32_t* fields, int count)
 {
-    const PieceMaps maps = mapPiece(text, length);
     const int stop = stopOfPiece(text, maps);
     const Word signedDigits = maps.minus << 1;  // the digits just after a minus
     Word starts = maps.digits & ~(maps.digits << 1) & ((Word{1} << stop) - 1);
@@ -205,10 +206,8 @@ int scanShortPiece(const char* text, std::size_t length, const char* limit, int 
     for (; filled < count && starts != 0; ++filled, starts &= starts - 1) {
         const int start = std::countr_zero(starts);
         const int digits = std::countr_one(maps.digits >> start);
-        const bool negative = (signedDigits >> start) & 1;
-        fields[filled] = digits <= 8
-            ? shortInteger(text, start, digits, negative)
-            : saturated(negative, magnitudeOf(text + start, digits, limit));
+        const auto value = static_cast<std::int32_t>(digitsValue(wordAt(text + start), digits));
+        fields[filled] = (signedDigits >> start) & 1 ? -value : value;
     }
     return filled;
 }
@@ -253,33 +252,35 @@ int scanLongPiece(const char* text, const char* limit, int skip, std::int32_t* f
 
 std::size_t copyShortPiece(const char* from, std::size_t available, char* to)
 {
-    constexpr std::size_t kVectors = kScanWindow / sizeof(Bytes);
-    Bytes window[kVectors];
-    Word newlines = 0;
-    for (std::size_t i = 0; i < kVectors; ++i) {
-        window[i] = bytesAt(from + i * sizeof(Bytes));
-        newlines |= maskBits(window[i] == '\n') << (i * sizeof(Bytes));
-    }
-    if (available < kScanWindow)
-        newlines &= (Word{1} << available) - 1;
-    if (newlines == 0)
-        return 0;
-    const auto length = static_cast<std::size_t>(std::countr_zero(newlines)) + 1;
-    // Whole vectors are stored, and read back whole by the scan, so that the
-    // processor can hand them on without waiting for memory.
     constexpr Bytes kLanes = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
-    for (std::size_t i = 0; i < kVectors; ++i) {
-        const Bytes lanes = kLanes + static_cast<unsigned char>(i * sizeof(Bytes));
-        const Bytes kept = window[i] & static_cast<Bytes>(lanes < static_cast<unsigned char>(length));
-        std::memcpy(to + i * sizeof(Bytes), &kept, sizeof kept);
+    for (std::size_t at = 0; at < kScanWindow && at < available; at += sizeof(Bytes)) {
+        const Bytes bytes = bytesAt(from + at);
+        Word newlines = maskBits(bytes == '\n');
+        if (available - at < sizeof(Bytes))
+            newlines &= (Word{1} << (available - at)) - 1;
+        if (newlines == 0) {
+            std::memcpy(to + at, &bytes, sizeof bytes);
+            continue;
+        }
+        // The piece ends in this vector: what follows it becomes NUL, in
+        // whole vectors, which the scan reads back as they were stored.
+        const auto end = static_cast<unsigned char>(std::countr_zero(newlines) + 1);
+        const Bytes piece = bytes & static_cast<Bytes>(kLanes < end);
+        const Bytes nothing = {};
+        std::memcpy(to + at, &piece, sizeof piece);
+        std::memcpy(to + at + sizeof(Bytes), &nothing, sizeof nothing);
+        return at + end;
     }
-    return length;
+    return 0;
 }
 
 int scanPiece(const char* text, std::size_t length, const char* limit, int skip,
               std::int32_t* fields, int count)
 {
-    if (length < kScanWindow)
-        return scanShortPiece(text, length, limit, skip, fields, count);
+    if (length < kScanWindow) {
+        const PieceMaps maps = mapPiece(text, length);
+        if (!hasLongRun(maps.digits))
+            return scanShortPiece(text, maps, skip, fields, count);
+    }
     return scanLongPiece(text, limit, skip, fields, count);
 }

@@ -14,12 +14,13 @@
 // How many characters the scanner classifies at once.  A text handed to it
 // must have kScanReadable characters readable, whatever its length.
 constexpr std::size_t kScanWindow = 64;
-constexpr std::size_t kScanReadable = kScanWindow + 8;
+constexpr std::size_t kScanReadable = kScanWindow + 16;
 
 // Copies the piece at from, of which available characters are valid, to to,
 // when it ends with a newline among its first kScanWindow characters: the
-// piece, then NULs up to kScanWindow.  Returns its length, or 0 (to
-// untouched) when it does not end there.
+// piece, then at least one NUL.  Returns its length, or 0 when it does not
+// end there.  from must have kScanWindow characters readable, and to room
+// for kScanReadable.
 std::size_t copyShortPiece(const char* from, std::size_t available, char* to);
 
 // Scans the piece of length characters at text as sscanf would with skip +
