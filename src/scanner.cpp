@@ -195,7 +195,7 @@ bool hasLongRun(Word digits)
 // no integer of more than eight digits.  Its integers are the runs of digits
 // before the stop, each with the sign just before it.
 int scanShortPiece(const char* text, const PieceMaps& maps, int skip,
-                   std::int32_t* fields, int count)
+                   std::int32_t* const* fields, int count)
 {
     const int stop = stopOfPiece(text, maps);
     const Word signedDigits = maps.minus << 1;  // the digits just after a minus
@@ -207,7 +207,7 @@ int scanShortPiece(const char* text, const PieceMaps& maps, int skip,
         const int start = std::countr_zero(starts);
         const int digits = std::countr_one(maps.digits >> start);
         const auto value = static_cast<std::int32_t>(digitsValue(wordAt(text + start), digits));
-        fields[filled] = (signedDigits >> start) & 1 ? -value : value;
+        *fields[filled] = (signedDigits >> start) & 1 ? -value : value;
     }
     return filled;
 }
@@ -232,7 +232,8 @@ const char* scanInteger(const char* p, const char* limit, std::int32_t& value)
 }
 
 // scanPiece for a piece of any length, one integer after the other.
-int scanLongPiece(const char* text, const char* limit, int skip, std::int32_t* fields, int count)
+int scanLongPiece(const char* text, const char* limit, int skip,
+                  std::int32_t* const* fields, int count)
 {
     for (int i = 0; i < skip; ++i) {
         std::int32_t dropped;
@@ -241,7 +242,7 @@ int scanLongPiece(const char* text, const char* limit, int skip, std::int32_t* f
             return 0;
     }
     for (int i = 0; i < count; ++i) {
-        text = scanInteger(text, limit, fields[i]);
+        text = scanInteger(text, limit, *fields[i]);
         if (text == nullptr)
             return i;
     }
@@ -275,7 +276,7 @@ std::size_t copyShortPiece(const char* from, std::size_t available, char* to)
 }
 
 int scanPiece(const char* text, std::size_t length, const char* limit, int skip,
-              std::int32_t* fields, int count)
+              std::int32_t* const* fields, int count)
 {
     if (length < kScanWindow) {
         const PieceMaps maps = mapPiece(text, length);

@@ -26,14 +26,14 @@ std::size_t copyShortPiece(const char* from, std::size_t available, char* to);
 // Scans the piece of length characters at text as sscanf would with skip +
 // count "%d" fields, the first skip of them consumed and dropped: each
 // integer after optional whitespace, with an optional sign, saturating at the
-// bounds of 32 bits.  Fills up to count fields and returns how many it
-// filled.  Stops at the first integer without digits, leaving the fields
-// from there on untouched.
+// bounds of 32 bits.  Fills up to count fields, each through its pointer,
+// and returns how many it filled.  Stops at the first integer without
+// digits, leaving the fields from there on untouched.
 //
 // text[length] must be NUL, and every character from text up to limit, which
 // lies past the NUL and at least kScanReadable characters after text, must be
 // readable.
 int scanPiece(const char* text, std::size_t length, const char* limit, int skip,
-              std::int32_t* fields, int count);
+              std::int32_t* const* fields, int count);
 
 #endif

@@ -106,12 +106,15 @@ bool readShortPiece(InputFile& in, LineBuffer& line)
 
 int scanIntegers(const char* text, std::int32_t* fields, int count)
 {
+    std::int32_t* targets[kMaxScannedIntegers];
+    for (int i = 0; i < count; ++i)
+        targets[i] = &fields[i];
     const std::size_t length = std::strlen(text);
     if (length >= kScanWindow)
-        return scanPiece(text, length, text + length + 1, 0, fields, count);
+        return scanPiece(text, length, text + length + 1, 0, targets, count);
     char window[kScanReadable] = {};  // the scanner reads a whole window
     std::memcpy(window, text, length);
-    return scanPiece(window, length, std::end(window), 0, fields, count);
+    return scanPiece(window, length, std::end(window), 0, targets, count);
 }
 
 std::size_t formatSpareRecord(const SpareRecord& record, char* out)
@@ -155,17 +158,15 @@ bool skipHeaderLines(InputFile& in, LineBuffer& line)
 
 void parseLeftRecord(const LineBuffer& line, SpareRecord& record)
 {
-    std::int32_t fields[3] = {record.N1, record.N2, record.LINK};
+    std::int32_t* const fields[] = {&record.N1, &record.N2, &record.LINK};
     scanPiece(line.text, line.length, std::end(line.text), 0, fields, 3);
-    record = {fields[0], fields[1], fields[2]};
 }
 
 void parseRightRecord(const LineBuffer& line, SpareRecord& record)
 {
     // The first three integers belong to the left record and are dropped.
-    std::int32_t fields[3] = {record.N1, record.N2, record.LINK};
+    std::int32_t* const fields[] = {&record.N1, &record.N2, &record.LINK};
     scanPiece(line.text, line.length, std::end(line.text), 3, fields, 3);
-    record = {fields[0], fields[1], fields[2]};
 }
 
 bool writeNewFileHeader(OutputFile& out)
