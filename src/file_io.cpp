@@ -16,7 +16,7 @@ bool InputFile::refill()
         return false;
     ssize_t got;
     do {
-        got = ::read(fd_, block_.data(), kBlockSize);
+        got = ::read(fd_, block_.data(), readSize_);
     } while (got < 0 && errno == EINTR);
     if (got <= 0) {
         ended_ = got == 0;

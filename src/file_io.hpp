@@ -1,9 +1,10 @@
 // Buffered reading and writing on plain file descriptors.
 //
-// The conversion needs two things that the C library's streams do not give
-// cleanly: every failed write must be seen, and a read error must be told
-// apart from the end of the file.  These two small classes do only that, in
-// fixed buffers, so that memory use never depends on the size of a file.
+// The conversion needs what the C library's streams do not give cleanly:
+// every failed write must be seen, a read error must be told apart from the
+// end of the file, and the line reader and the record writer want direct
+// access to large buffers.  These two small classes do only that, in fixed
+// buffers, so that memory use never depends on the size of a file.
 #ifndef TABFOLD_FILE_IO_HPP
 #define TABFOLD_FILE_IO_HPP
 
@@ -12,6 +13,8 @@
 
 // Reads a file descriptor in large blocks; the caller takes bytes from the
 // block with available()/consume() and asks for the next with refill().
+// Each read asks for readSize bytes, kBlockSize unless a test wants blocks
+// to end at other places.
 class InputFile {
 public:
     static constexpr std::size_t kBlockSize = 64 * 1024;
@@ -19,7 +22,10 @@ public:
     // those past it are left over from earlier blocks, or zero.
     static constexpr std::size_t kReadAhead = 64;
 
-    explicit InputFile(int fd) : fd_(fd) {}
+    explicit InputFile(int fd, std::size_t readSize = kBlockSize)
+        : fd_(fd), readSize_(readSize >= 1 && readSize <= kBlockSize ? readSize : kBlockSize)
+    {
+    }
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
     ~InputFile();
@@ -36,6 +42,7 @@ public:
 
 private:
     int fd_;
+    std::size_t readSize_;
     std::array<char, kBlockSize + kReadAhead> block_{};
     std::size_t begin_ = 0;
     std::size_t end_ = 0;

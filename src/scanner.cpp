@@ -4,7 +4,10 @@
 #include <cstring>
 #include <limits>
 
+// x86 processors gather the marks of a vector comparison with one
+// instruction; elsewhere the words of the mask are gathered by multiplying.
 #if defined(__SSE2__) && !defined(TABFOLD_PORTABLE_SCANNER)
+#define TABFOLD_SCAN_WITH_SSE2 1
 #include <emmintrin.h>
 #endif
 
@@ -46,6 +49,13 @@ Word loadWord(const char* p, const char* limit)
     return word;
 }
 
+#ifdef TABFOLD_SCAN_WITH_SSE2
+// One bit for each byte of a mask, the first byte's lowest.
+Word maskBits(ByteMask mask)
+{
+    return static_cast<unsigned>(_mm_movemask_epi8(reinterpret_cast<__m128i>(mask)));
+}
+#else
 // Gathers the high bits of the bytes of a word into eight bits, the first
 // byte's lowest.
 constexpr Word highBits(Word word)
@@ -56,13 +66,10 @@ constexpr Word highBits(Word word)
 // One bit for each byte of a mask, the first byte's lowest.
 Word maskBits(ByteMask mask)
 {
-#if defined(__SSE2__) && !defined(TABFOLD_PORTABLE_SCANNER)
-    return static_cast<unsigned>(_mm_movemask_epi8(reinterpret_cast<__m128i>(mask)));
-#else
     const char* bytes = reinterpret_cast<const char*>(&mask);
     return highBits(wordAt(bytes)) | highBits(wordAt(bytes + 8)) << 8;
-#endif
 }
+#endif
 
 // The sixteen characters at p.
 Bytes bytesAt(const char* p)

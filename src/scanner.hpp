@@ -11,8 +11,8 @@
 #include <cstddef>
 #include <cstdint>
 
-// How many characters the scanner classifies at once.  A text handed to it
-// must have kScanReadable characters readable, whatever its length.
+// How many characters the scanner classifies at once, and how many it may
+// read or write from the start of a text shorter than that.
 constexpr std::size_t kScanWindow = 64;
 constexpr std::size_t kScanReadable = kScanWindow + 16;
 
@@ -31,8 +31,8 @@ std::size_t copyShortPiece(const char* from, std::size_t available, char* to);
 // digits, leaving the fields from there on untouched.
 //
 // text[length] must be NUL, and every character from text up to limit, which
-// lies past the NUL and at least kScanReadable characters after text, must be
-// readable.
+// lies past the NUL, must be readable; for a piece shorter than kScanWindow,
+// limit lies at least kScanReadable characters after text.
 int scanPiece(const char* text, std::size_t length, const char* limit, int skip,
               std::int32_t* const* fields, int count);
 

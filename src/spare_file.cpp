@@ -107,6 +107,7 @@ bool readShortPiece(InputFile& in, LineBuffer& line)
 int scanIntegers(const char* text, std::int32_t* fields, int count)
 {
     std::int32_t* targets[kMaxScannedIntegers];
+    count = count < kMaxScannedIntegers ? count : kMaxScannedIntegers;
     for (int i = 0; i < count; ++i)
         targets[i] = &fields[i];
     const std::size_t length = std::strlen(text);

@@ -87,13 +87,17 @@ int fileWith(const std::string& bytes)
     return fd;
 }
 
-std::vector<std::string> readPieces(const std::string& bytes)
+// The pieces read from bytes, each checked to be NUL-terminated, with reads
+// of readSize bytes.
+std::vector<std::string> readPieces(const std::string& bytes, std::size_t readSize)
 {
-    InputFile in(fileWith(bytes));
+    InputFile in(fileWith(bytes), readSize);
     LineBuffer line;
     std::vector<std::string> pieces;
-    while (readLinePiece(in, line) == ReadResult::Piece)
+    while (readLinePiece(in, line) == ReadResult::Piece) {
+        EXPECT_EQ(line.text[line.length], '\0');
         pieces.emplace_back(line.text, line.length);
+    }
     return pieces;
 }
 
@@ -102,12 +106,20 @@ TEST(LinePiece, ReadsAcrossBlocksWithoutLosingAByte)
     std::string bytes;
     for (unsigned i = 0; bytes.size() < 3 * InputFile::kBlockSize; ++i)
         bytes += std::string(i * 7919 % 600, char('0' + i % 10)) + "\n";
-    std::string joined;
-    for (const std::string& piece : readPieces(bytes)) {
-        ASSERT_TRUE(piece.size() == 254 || piece.back() == '\n');
-        joined += piece;
+    // Blocks of every size around the 64-character window and a piece.
+    for (const std::size_t readSize : {InputFile::kBlockSize, std::size_t{1}, std::size_t{15},
+                                       std::size_t{64}, std::size_t{65}, std::size_t{255}}) {
+        std::string joined;
+        for (const std::string& piece : readPieces(bytes, readSize)) {
+            ASSERT_TRUE(piece.size() == 254 || piece.back() == '\n') << readSize;
+            joined += piece;
+        }
+        EXPECT_EQ(joined, bytes) << readSize;
     }
-    EXPECT_EQ(joined, bytes);
+    // A short last read, where the block still holds newlines of the one before.
+    std::vector<std::string> pieces(16, "\n");
+    pieces.insert(pieces.end(), {"1\n", "2345"});
+    EXPECT_EQ(readPieces(std::string(16, '\n') + "1\n2345", 16), pieces);
 }
 
 }  // namespace
