@@ -154,7 +154,6 @@ std::int32_t saturated(bool negative, Word magnitude)
 // stands for character i.
 struct PieceMaps {
     Word digits = 0;
-    Word minus = 0;
     Word others = 0;  // neither whitespace nor digit: a sign, or the end of the scan
 };
 
@@ -167,7 +166,6 @@ PieceMaps mapPiece(const char* text, std::size_t length)
         const Bytes bytes = bytesAt(text + at);
         const ByteMask digits = digitBytes(bytes);
         maps.digits |= maskBits(digits) << at;
-        maps.minus |= maskBits(bytes == '-') << at;
         maps.others |= maskBits(~(digits | spaceBytes(bytes))) << at;
     }
     maps.others |= ~Word{0} << length;
@@ -205,7 +203,7 @@ int scanShortPiece(const char* text, const PieceMaps& maps, int skip,
                    std::int32_t* const* fields, int count)
 {
     const int stop = stopOfPiece(text, maps);
-    const Word signedDigits = maps.minus << 1;  // the digits just after a minus
+    const Word signedDigits = maps.others << 1;  // before the stop, just after a sign
     Word starts = maps.digits & ~(maps.digits << 1) & ((Word{1} << stop) - 1);
     for (int i = 0; i < skip; ++i)
         starts &= starts - 1;
@@ -214,7 +212,8 @@ int scanShortPiece(const char* text, const PieceMaps& maps, int skip,
         const int start = std::countr_zero(starts);
         const int digits = std::countr_one(maps.digits >> start);
         const auto value = static_cast<std::int32_t>(digitsValue(wordAt(text + start), digits));
-        *fields[filled] = (signedDigits >> start) & 1 ? -value : value;
+        const bool negative = (signedDigits >> start) & 1 && text[start - 1] == '-';
+        *fields[filled] = negative ? -value : value;
     }
     return filled;
 }
