@@ -40,7 +40,7 @@ struct Digits {
     int count;
 };
 
-Digits digitsOf(std::uint32_t value)
+constexpr Digits digitsOf(std::uint32_t value)
 {
     const int count = 1 + (value >= 10) + (value >= 100) + (value >= 1000) +
                       (value >= 10000) + (value >= 100000);
@@ -53,8 +53,8 @@ Digits digitsOf(std::uint32_t value)
 constexpr auto kPaddedFields = [] {
     std::array<std::uint32_t, 1000> table{};
     for (std::uint32_t value = 0; value < table.size(); ++value) {
-        const int count = 1 + (value >= 10) + (value >= 100);
-        table[value] = kThreeDigits[value] >> (8 * (3 - count)) | 0x20202020u << (8 * count);
+        const Digits digits = digitsOf(value);
+        table[value] = static_cast<std::uint32_t>(digits.word | Word{0x20202020} << (8 * digits.count));
     }
     return table;
 }();
