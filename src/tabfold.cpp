@@ -9,6 +9,7 @@
 #include "file_io.hpp"
 #include "spare_file.hpp"
 
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -53,6 +54,22 @@ int isOldSpareFile(const char* path)
     return kStatusCannotOpen;
 }
 
+// Reports an old spare file that is no longer the file, or no longer holds
+// the bytes, that its first opening found; returns the exit status.
+int changedBeforeReopening(const char* path)
+{
+    std::printf("can not open %s: it changed during the conversion\n", path);
+    return kStatusCannotOpen;
+}
+
+// Reports an old spare file that changed while the right pass read it;
+// returns the exit status.
+int changedWhileRead(const char* path)
+{
+    std::printf("can not read %s: it changed during the conversion\n", path);
+    return kStatusCannotRead;
+}
+
 // Reports a read error on the old spare file; returns the exit status.
 int cannotRead(const char* path)
 {
@@ -73,19 +90,42 @@ bool sameFile(const struct stat& a, const struct stat& b)
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Opens the old spare file for one pass and describes it in info.  Only a
-// regular file can be read twice from its start, and the check comes before
-// the opening, which would block on a FIFO.  Returns -1 when it cannot.
-int openOldFile(const char* path, struct stat& info)
+// True when both descriptions show the same size and modification time.
+bool sameContents(const struct stat& a, const struct stat& b)
+{
+    return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// True when the description fits the old spare file at this opening: a
+// regular file at the first (first is nullptr), and at the reopening the
+// very file that the first opening found, unchanged.  Reports it otherwise.
+bool fitsOpening(const char* path, const struct stat& info, const struct stat* first)
+{
+    if (first == nullptr) {
+        if (S_ISREG(info.st_mode))
+            return true;
+        notRegularFile(path);
+        return false;
+    }
+    if (sameFile(info, *first) && sameContents(info, *first))
+        return true;
+    changedBeforeReopening(path);
+    return false;
+}
+
+// Opens the old spare file for one pass and describes it in info; first is
+// what its first opening found, or nullptr at that opening.  Only a regular
+// file can be read twice from its start, and the check comes before the
+// opening, which would block on a FIFO.  Returns -1 when it cannot.
+int openOldFile(const char* path, struct stat& info, const struct stat* first)
 {
     if (::stat(path, &info) != 0) {
         cannotOpen(path);
         return -1;
     }
-    if (!S_ISREG(info.st_mode)) {
-        notRegularFile(path);
+    if (!fitsOpening(path, info, first))
         return -1;
-    }
     // Not blocking, in case the path has turned into a FIFO since the check.
     const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -97,9 +137,8 @@ int openOldFile(const char* path, struct stat& info)
         cannotOpen(path);
         return -1;
     }
-    if (!S_ISREG(info.st_mode)) {
+    if (!fitsOpening(path, info, first)) {
         ::close(fd);
-        notRegularFile(path);
         return -1;
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
@@ -139,14 +178,12 @@ int openNewFile(const char* path, const struct stat& oldInfo)
     return fd;
 }
 
-// One pass: skips the two heading pieces of the old spare file open on
-// oldFd, then writes one record line for every further line piece.  The
-// record carries over the fields that a piece does not supply.  Closes
-// oldFd; returns the exit status so far.
-int copyRecords(int oldFd, const SparePaths& paths, OutputFile& newFile,
+// One pass: skips the two heading pieces of the old spare file, then writes
+// one record line for every further line piece.  The record carries over
+// the fields that a piece does not supply.  Returns the exit status so far.
+int copyRecords(InputFile& oldFile, const SparePaths& paths, OutputFile& newFile,
                 LineBuffer& line, ParseRecord parse)
 {
-    InputFile oldFile(oldFd);
     if (!skipHeaderLines(oldFile, line))
         return cannotRead(paths.oldPath);
     SpareRecord record;
@@ -162,15 +199,39 @@ int copyRecords(int oldFd, const SparePaths& paths, OutputFile& newFile,
     return newFile.flush() ? kStatusSuccess : cannotWrite(paths.newPath);
 }
 
+// The left pass over the old spare file open on fd, which it closes.
+int copyLeftRecords(int fd, const SparePaths& paths, OutputFile& newFile, LineBuffer& line)
+{
+    InputFile oldFile(fd);
+    return copyRecords(oldFile, paths, newFile, line, parseLeftRecord);
+}
+
+// The right pass over the old spare file open on fd, which it closes.  The
+// file must end the pass as its first opening found it: a file appended to
+// or cut short while it was read would lend the conversion records that are
+// not its own, or lose some.
+int copyRightRecords(int fd, const SparePaths& paths, OutputFile& newFile, LineBuffer& line,
+                     const struct stat& first)
+{
+    InputFile oldFile(fd);
+    const int status = copyRecords(oldFile, paths, newFile, line, parseRightRecord);
+    if (status != kStatusSuccess)
+        return status;
+    struct stat info;
+    if (::fstat(fd, &info) != 0)
+        return cannotRead(paths.oldPath);
+    return sameContents(info, first) ? kStatusSuccess : changedWhileRead(paths.oldPath);
+}
+
 // Opens both files and runs the left pass, then the right pass; returns
 // the exit status.
 int convert(const SparePaths& paths)
 {
-    struct stat oldInfo;
-    const int leftFd = openOldFile(paths.oldPath, oldInfo);
+    struct stat first;
+    const int leftFd = openOldFile(paths.oldPath, first, nullptr);
     if (leftFd < 0)
         return kStatusCannotOpen;
-    const int newFd = openNewFile(paths.newPath, oldInfo);
+    const int newFd = openNewFile(paths.newPath, first);
     if (newFd < 0) {
         ::close(leftFd);
         return kStatusCannotOpen;
@@ -182,14 +243,15 @@ int convert(const SparePaths& paths)
         ::close(leftFd);
         return cannotWrite(paths.newPath);
     }
-    int status = copyRecords(leftFd, paths, newFile, line, parseLeftRecord);
+    int status = copyLeftRecords(leftFd, paths, newFile, line);
     if (status != kStatusSuccess)
         return status;
 
-    const int rightFd = openOldFile(paths.oldPath, oldInfo);
+    struct stat again;
+    const int rightFd = openOldFile(paths.oldPath, again, &first);
     if (rightFd < 0)
         return kStatusCannotOpen;
-    status = copyRecords(rightFd, paths, newFile, line, parseRightRecord);
+    status = copyRightRecords(rightFd, paths, newFile, line, first);
     if (status != kStatusSuccess)
         return status;
 
@@ -222,5 +284,8 @@ int runConversion(int argc, char* argv[])
 
 int main(int argc, char* argv[])
 {
+    // A reader of standard output or of the new spare file that has gone
+    // makes a write fail, which is reported, instead of ending the program.
+    std::signal(SIGPIPE, SIG_IGN);
     return runConversion(argc, argv);
 }

@@ -2,15 +2,22 @@
 // standard output, its exit status and the bytes of both files.
 #include <gtest/gtest.h>
 
+#include "file_io.hpp"
+
+#include <chrono>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -20,6 +27,9 @@ namespace fs = std::filesystem;
 
 const std::string kHeading = "        DS3\nN1  N2  LINK#\n";
 const std::string kUsage = "command syntax: tabfold spare2in1lineFile spare1in1lineFile \n";
+
+// Standard output for run(): a pipe whose reader has gone.
+const char kUnreadPipe[] = "unread pipe";
 
 struct Outcome {
     int status;
@@ -51,7 +61,7 @@ class Tabfold : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "tabfold-XXXXXX").string();
+        std::string pattern = (fs::canonical(fs::temp_directory_path()) / "tabfold-XXXXXX").string();
         base_ = ::mkdtemp(pattern.data());
         fs::create_directory(base_ / "work");
     }
@@ -79,28 +89,49 @@ protected:
         return names;
     }
 
-    // Runs tabfold in the work folder; standard error must stay empty.
-    Outcome run(const std::vector<std::string>& args, const char* stdoutPath = nullptr) const
+    // Runs tabfold in the work folder, after the words of wrapper, and calls
+    // meanwhile while it runs; standard error must stay empty.
+    Outcome run(const std::vector<std::string>& args, const char* stdoutPath = nullptr,
+                const std::vector<std::string>& wrapper = {},
+                const std::function<void()>& meanwhile = {}) const
     {
         const std::string out = stdoutPath ? stdoutPath : (base_ / "stdout").string();
         const std::string err = (base_ / "stderr").string();
         const pid_t child = ::fork();
         if (child == 0) {
-            std::vector<char*> argv{const_cast<char*>(TABFOLD_PATH)};
+            std::vector<char*> argv;
+            for (const std::string& word : wrapper)
+                argv.push_back(const_cast<char*>(word.c_str()));
+            argv.push_back(const_cast<char*>(TABFOLD_PATH));
             for (const std::string& arg : args)
                 argv.push_back(const_cast<char*>(arg.c_str()));
             argv.push_back(nullptr);
             ::alarm(20);  // a run that blocks fails instead of hanging the test
-            if (::chdir((base_ / "work").c_str()) == 0 && std::freopen(out.c_str(), "w", stdout)
+            int unread[2];
+            const bool toStdout = stdoutPath == kUnreadPipe
+                ? ::pipe(unread) == 0 && ::close(unread[0]) == 0 && ::dup2(unread[1], 1) == 1
+                : std::freopen(out.c_str(), "w", stdout) != nullptr;
+            if (::chdir((base_ / "work").c_str()) == 0 && toStdout
                 && std::freopen(err.c_str(), "w", stderr))
-                ::execv(TABFOLD_PATH, argv.data());
+                ::execvp(argv[0], argv.data());
             ::_exit(127);
         }
+        if (meanwhile)
+            meanwhile();
         int wait = 0;
         ::waitpid(child, &wait, 0);
         EXPECT_EQ(read(err), "");
         return {WIFEXITED(wait) ? WEXITSTATUS(wait) : 1000 + WTERMSIG(wait),
                 stdoutPath ? "" : read(out)};
+    }
+
+    // Waits until the file in the work folder has more than size bytes.
+    void waitPast(const std::string& name, std::uintmax_t size) const
+    {
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        std::error_code error;
+        while ((fs::file_size(at(name), error) <= size || error) && std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 
     fs::path base_;
@@ -204,12 +235,20 @@ TEST_F(Tabfold, RefusesWhatItCannotConvertAndTouchesNothing)
     }
 }
 
+// An old spare file of many blocks, and what the left pass and the right
+// pass make of it.
+const std::string kBigOld = "h\nh\n" + [] {
+    std::string lines;
+    for (int i = 0; i < 40000; ++i)
+        lines += "123 456 78901 234 567 89012\n";
+    return lines;
+}();
+const std::string kBigLeft = kHeading + records(std::vector<std::vector<int>>(40000, {123, 456, 78901}));
+const std::string kBigRight = records(std::vector<std::vector<int>>(40000, {234, 567, 89012}));
+
 TEST_F(Tabfold, ReportsFailedReadsAndWrites)
 {
-    std::string big = "h\nh\n";
-    while (big.size() < 300000)
-        big += "123 456 78901 234 567 89012\n";
-    for (const std::string& old : {std::string("h\nh\n1 2 3 4 5 6\n"), big}) {
+    for (const std::string& old : {std::string("h\nh\n1 2 3 4 5 6\n"), kBigOld}) {
         write("old.txt", old);
         const Outcome full = run({"old.txt", "/dev/full"});
         EXPECT_EQ(full.out, announced("old.txt", "/dev/full") + "can not write /dev/full\n");
@@ -221,9 +260,107 @@ TEST_F(Tabfold, ReportsFailedReadsAndWrites)
     EXPECT_EQ(unreadable.status, 5);
 
     // Lost messages make a failure too, though the new spare file is whole.
-    EXPECT_EQ(run({"old.txt", "whole.txt"}).status, 0);
-    EXPECT_EQ(run({"old.txt", "new.txt"}, "/dev/full").status, 255);
-    EXPECT_EQ(read(at("new.txt")), read(at("whole.txt")));
+    for (const char* lost : {"/dev/full", kUnreadPipe}) {
+        fs::remove(at("new.txt"));
+        EXPECT_EQ(run({"old.txt", "new.txt"}, lost).status, 255) << lost;
+        EXPECT_TRUE(read(at("new.txt")) == kBigLeft + kBigRight) << lost;
+    }
+
+    // A new spare file whose reader goes away is a failed write.
+    ASSERT_EQ(::mkfifo(at("fifo").c_str(), 0600), 0);
+    const int reader = ::open(at("fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const Outcome gone = run({"old.txt", "fifo"}, nullptr, {}, [&] {
+        char byte;
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (::read(reader, &byte, 1) != 1 && std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ::close(reader);
+    });
+    EXPECT_EQ(gone.out, announced("old.txt", "fifo") + "can not write fifo\n");
+    EXPECT_EQ(gone.status, 255);
+}
+
+// Faults at exact moments, injected by strace into the running program: a
+// failed reopening, a failed read, and an old spare file replaced, relinked
+// or resized while the reopening or a read of the right pass is held up.
+TEST_F(Tabfold, RefusesAnOldSpareFileThatChangesDuringTheConversion)
+{
+    if (std::system("strace -o /dev/null true >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "strace is missing or cannot trace here";
+    const std::string old = at("old.txt").string();
+    const std::uintmax_t leftSize = kBigLeft.size();
+    // Each pass reads whole blocks, then once more to meet the end.
+    const std::size_t reads = (kBigOld.size() + InputFile::kBlockSize - 1) / InputFile::kBlockSize + 1;
+    const std::string holdReopening = "openat:delay_enter=2000000:when=2";
+    const std::string holdLastRead = "read:delay_enter=2000000:when=" + std::to_string(2 * reads);
+    const struct {
+        const char* what;
+        std::string inject;
+        std::function<void()> change;  // once the left records are written
+        std::string message;
+        std::string kept;  // the new spare file, or what it begins with
+    } cases[] = {
+        {"the reopening fails", "openat:error=EACCES:when=2", {}, "can not open " + old + "\n",
+         kBigLeft},
+        {"another file of the same size and time renamed over it", holdReopening,
+         [&] {
+             write("other.txt", "h\nh\n9" + kBigOld.substr(5));
+             fs::last_write_time(at("other.txt"), fs::last_write_time(old));
+             fs::rename(at("other.txt"), old);
+         },
+         "can not open " + old + ": it changed during the conversion\n", kBigLeft},
+        {"cut short, its time kept", holdReopening,
+         [&] {
+             const auto time = fs::last_write_time(old);
+             fs::resize_file(old, 1000);
+             fs::last_write_time(old, time);
+         },
+         "can not open " + old + ": it changed during the conversion\n", kBigLeft},
+        {"rewritten in place a nanosecond later", holdReopening,
+         [&] {
+             const auto time = fs::last_write_time(old);
+             std::fstream(old, std::ios::in | std::ios::out | std::ios::binary) << "h\nh\n9";
+             fs::last_write_time(old, time + std::chrono::nanoseconds(1));
+         },
+         "can not open " + old + ": it changed during the conversion\n", kBigLeft},
+        {"linked to the new spare file", holdReopening,
+         [&] {
+             fs::remove(old);
+             fs::create_symlink("new.txt", old);
+         },
+         "can not open " + old + ": it changed during the conversion\n", kBigLeft},
+        {"a read fails in the left pass", "read:error=EIO:when=2", {}, "can not read " + old + "\n", ""},
+        {"a read fails in the right pass", "read:error=EIO:when=" + std::to_string(reads + 2), {},
+         "can not read " + old + "\n", kBigLeft},
+        {"appended to in the right pass", holdLastRead,
+         [&] { std::ofstream(old, std::ios::app) << "1 2 3 4 5 6\n"; },
+         "can not read " + old + ": it changed during the conversion\n", kBigLeft + kBigRight},
+    };
+    for (const auto& c : cases) {
+        fs::remove(old);
+        write("old.txt", kBigOld);
+        fs::remove(at("new.txt"));
+        const std::string call = c.inject.substr(0, c.inject.find(':'));
+        const Outcome outcome = run({old, "new.txt"}, nullptr,
+            // (A sanitized build's leak checker cannot work under a tracer.)
+            {"strace", "-o", "/dev/null", "-E", "ASAN_OPTIONS=detect_leaks=0", "-P", old,
+             "-e", "trace=" + call, "-e", "inject=" + c.inject},
+            [&] {
+                if (c.change) {
+                    waitPast("new.txt", call == "read" ? leftSize : leftSize - 1);
+                    c.change();
+                }
+            });
+        EXPECT_EQ(outcome.status, 5) << c.what;
+        EXPECT_EQ(outcome.out, announced(old, "new.txt") + c.message) << c.what;
+        const std::string written = read(at("new.txt"));
+        // A pass that ends early leaves what its blocks of output wrote.
+        EXPECT_TRUE(call == "openat" ? written == c.kept : written.starts_with(c.kept))
+            << c.what << ": " << written.size() << " bytes written";
+        if (!c.change) {
+            EXPECT_TRUE(read(at("old.txt")) == kBigOld) << c.what;
+        }
+    }
 }
 
 }  // namespace
