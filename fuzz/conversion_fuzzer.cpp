@@ -1,13 +1,16 @@
 // Fuzzes the whole conversion: arbitrary bytes as an old spare file,
-// converted once by the program's own operations and once by a plain
-// reference that uses nothing but the C library's fgets (limit 255), sscanf
-// ("%ld" fields, clamped to 32 bits) and snprintf ("%-3d %-3d %d\n").  The
-// first difference aborts.
+// converted by the program's operations on line pieces alone, by the pass
+// loop that converts plain lines straight from the block (with the widest
+// instructions the processor has, and with the baseline ones), and by a
+// plain reference that uses nothing but the C library's fgets (limit 255),
+// sscanf ("%ld" fields, clamped to 32 bits) and snprintf ("%-3d %-3d %d\n").
+// The first difference aborts.
 //
 // The first byte of an input chooses how many bytes each read of the old
 // spare file asks for (0 for whole blocks), so that blocks end at every kind
 // of place in a line; the other bytes are the file.
 #include "file_io.hpp"
+#include "plain_lines.hpp"
 #include "spare_file.hpp"
 
 #include <algorithm>
@@ -56,19 +59,28 @@ std::string contents(int fd)
     return text;
 }
 
-// The conversion by the program's operations, reading readSize bytes at a time.
-std::string convertFast(int oldFd, std::size_t readSize)
+// How a conversion takes the line pieces.
+enum class Way { Operations, PlainLines, PlainLinesBaseline };
+
+// The conversion by the program's own code, reading readSize bytes at a time.
+std::string convertWith(int oldFd, std::size_t readSize, Way way)
 {
     const int newFd = ::memfd_create("tabfold-fuzz-new", MFD_CLOEXEC);
     require(newFd >= 0, "memfd_create");
     OutputFile newFile(reopened(newFd));
     LineBuffer line;
     require(writeNewFileHeader(newFile), "header");
-    for (const auto parse : {parseLeftRecord, parseRightRecord}) {
+    for (const Side side : {Side::Left, Side::Right}) {
+        const auto parse = side == Side::Left ? parseLeftRecord : parseRightRecord;
         InputFile oldFile(reopened(oldFd), readSize);
         require(skipHeaderLines(oldFile, line), "skip");
         SpareRecord record;
-        while (readLinePiece(oldFile, line) == ReadResult::Piece) {
+        for (;;) {
+            if (way != Way::Operations)
+                require(convertPlainPieces(oldFile, newFile, side, line, record, way == Way::PlainLinesBaseline),
+                        "plain lines");
+            if (readLinePiece(oldFile, line) != ReadResult::Piece)
+                break;
             parse(line, record);
             require(writeSpareRecord(newFile, record), "record");
         }
@@ -123,13 +135,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     const std::size_t readSize = data[0] == 0 ? InputFile::kBlockSize : data[0];
     const int oldFd = memoryFile(data + 1, size - 1);
-    const std::string fast = convertFast(oldFd, readSize);
     const std::string reference = convertReference(oldFd);
-    ::close(oldFd);
-    if (fast != reference) {
-        std::fprintf(stderr, "conversions differ (reads of %zu bytes)\n--- program:\n%s\n--- C library:\n%s\n",
-                     readSize, fast.c_str(), reference.c_str());
-        std::abort();
+    for (const Way way : {Way::Operations, Way::PlainLines, Way::PlainLinesBaseline}) {
+        const std::string converted = convertWith(oldFd, readSize, way);
+        if (converted != reference) {
+            std::fprintf(stderr, "conversions differ (way %d, reads of %zu bytes)\n--- program:\n%s\n--- C library:\n%s\n",
+                         static_cast<int>(way), readSize, converted.c_str(), reference.c_str());
+            std::abort();
+        }
     }
+    ::close(oldFd);
     return 0;
 }

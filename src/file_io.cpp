@@ -25,6 +25,7 @@ bool InputFile::refill()
     }
     begin_ = 0;
     end_ = static_cast<std::size_t>(got);
+    std::memset(block_.data() + end_, 0, kReadAhead);
     return true;
 }
 

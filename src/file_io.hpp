@@ -17,10 +17,9 @@
 // to end at other places.
 class InputFile {
 public:
-    static constexpr std::size_t kBlockSize = 64 * 1024;
-    // How many bytes from data() may always be read, even past available():
-    // those past it are left over from earlier blocks, or zero.
-    static constexpr std::size_t kReadAhead = 64;
+    static constexpr std::size_t kBlockSize = 256 * 1024;
+    // How many bytes past available() may always be read: they are zero.
+    static constexpr std::size_t kReadAhead = 128;
 
     explicit InputFile(int fd, std::size_t readSize = kBlockSize)
         : fd_(fd), readSize_(readSize >= 1 && readSize <= kBlockSize ? readSize : kBlockSize)
@@ -43,7 +42,7 @@ public:
 private:
     int fd_;
     std::size_t readSize_;
-    std::array<char, kBlockSize + kReadAhead> block_{};
+    std::array<char, kBlockSize + kReadAhead> block_;  // not cleared: that costs page faults
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
     bool ended_ = false;

@@ -1,42 +1,19 @@
 #include "scanner.hpp"
 
+#include "vectors.hpp"
+
 #include <bit>
 #include <cstring>
 #include <limits>
 
-// x86 processors gather the marks of a vector comparison with one
-// instruction; elsewhere the words of the mask are gathered by multiplying.
-#if defined(__SSE2__) && !defined(TABFOLD_PORTABLE_SCANNER)
-#define TABFOLD_SCAN_WITH_SSE2 1
-#include <emmintrin.h>
-#endif
-
 namespace {
 
-// Eight characters in one word, the first in its lowest byte.
-using Word = std::uint64_t;
-constexpr Word kOnes = 0x0101010101010101;
-constexpr Word kHighBits = 0x8080808080808080;
-
-// Sixteen characters in one vector, compared all at once; a comparison gives
-// a mask with every bit of a byte set where it holds.
-using Bytes = unsigned char __attribute__((vector_size(16)));
-using ByteMask = signed char __attribute__((vector_size(16)));
+using namespace vectors;
 
 // The magnitude of INT_MIN, one past INT_MAX.  Once a magnitude passes it,
 // further digits cannot change the result, so it stops growing.
 constexpr Word kSaturated = Word{1} << 31;
 constexpr Word kPowersOfTen[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
-
-// The eight characters at p as a word.
-Word wordAt(const void* p)
-{
-    Word word;
-    std::memcpy(&word, p, sizeof word);
-    if constexpr (std::endian::native == std::endian::big)
-        word = __builtin_bswap64(word);
-    return word;
-}
 
 // The eight characters from p; any from limit on read as NUL.
 Word loadWord(const char* p, const char* limit)
@@ -47,48 +24,6 @@ Word loadWord(const char* p, const char* limit)
     for (int i = 0; p + i < limit; ++i)
         word |= Word{static_cast<unsigned char>(p[i])} << (8 * i);
     return word;
-}
-
-#ifdef TABFOLD_SCAN_WITH_SSE2
-// One bit for each byte of a mask, the first byte's lowest.
-Word maskBits(ByteMask mask)
-{
-    return static_cast<unsigned>(_mm_movemask_epi8(reinterpret_cast<__m128i>(mask)));
-}
-#else
-// Gathers the high bits of the bytes of a word into eight bits, the first
-// byte's lowest.
-constexpr Word highBits(Word word)
-{
-    return (((word & kHighBits) >> 7) * 0x0102040810204080) >> 56;
-}
-
-// One bit for each byte of a mask, the first byte's lowest.
-Word maskBits(ByteMask mask)
-{
-    const char* bytes = reinterpret_cast<const char*>(&mask);
-    return highBits(wordAt(bytes)) | highBits(wordAt(bytes + 8)) << 8;
-}
-#endif
-
-// The sixteen characters at p.
-Bytes bytesAt(const char* p)
-{
-    Bytes bytes;
-    std::memcpy(&bytes, p, sizeof bytes);
-    return bytes;
-}
-
-ByteMask digitBytes(Bytes bytes)
-{
-    return static_cast<Bytes>(bytes - '0') <= 9;
-}
-
-// Whitespace as isspace() knows it in the "C" locale: blank, or tab to
-// carriage return.
-ByteMask spaceBytes(Bytes bytes)
-{
-    return (bytes == ' ') | (static_cast<Bytes>(bytes - '\t') <= '\r' - '\t');
 }
 
 // Marks, with its high bit, each byte of the word from low to high, where
@@ -259,7 +194,6 @@ int scanLongPiece(const char* text, const char* limit, int skip,
 
 std::size_t copyShortPiece(const char* from, std::size_t available, char* to)
 {
-    constexpr Bytes kLanes = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
     for (std::size_t at = 0; at < kScanWindow && at < available; at += sizeof(Bytes)) {
         const Bytes bytes = bytesAt(from + at);
         Word newlines = maskBits(bytes == '\n');

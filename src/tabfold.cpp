@@ -7,6 +7,7 @@
 // standard output; failures end the run with a fixed exit status.
 
 #include "file_io.hpp"
+#include "plain_lines.hpp"
 #include "spare_file.hpp"
 
 #include <csignal>
@@ -24,8 +25,6 @@ constexpr int kStatusUsage = 1;
 constexpr int kStatusCannotOpen = 5;
 constexpr int kStatusCannotRead = 5;
 constexpr int kStatusCannotWrite = 255;
-
-using ParseRecord = void (*)(const LineBuffer&, SpareRecord&);
 
 // The two paths of one run, as given on the command line.
 struct SparePaths {
@@ -179,16 +178,23 @@ int openNewFile(const char* path, const struct stat& oldInfo)
 }
 
 // One pass: skips the two heading pieces of the old spare file, then writes
-// one record line for every further line piece.  The record carries over
-// the fields that a piece does not supply.  Returns the exit status so far.
+// one record line for every further line piece: the plain ones straight from
+// the block, the others through the operations on line pieces.  The record
+// carries over the fields that a piece does not supply.  Returns the exit
+// status so far.
 int copyRecords(InputFile& oldFile, const SparePaths& paths, OutputFile& newFile,
-                LineBuffer& line, ParseRecord parse)
+                LineBuffer& line, Side side)
 {
     if (!skipHeaderLines(oldFile, line))
         return cannotRead(paths.oldPath);
+    const auto parse = side == Side::Left ? parseLeftRecord : parseRightRecord;
     SpareRecord record;
     ReadResult read;
-    while ((read = readLinePiece(oldFile, line)) == ReadResult::Piece) {
+    for (;;) {
+        if (!convertPlainPieces(oldFile, newFile, side, line, record))
+            return cannotWrite(paths.newPath);
+        if ((read = readLinePiece(oldFile, line)) != ReadResult::Piece)
+            break;
         parse(line, record);
         if (!writeSpareRecord(newFile, record))
             return cannotWrite(paths.newPath);
@@ -203,7 +209,7 @@ int copyRecords(InputFile& oldFile, const SparePaths& paths, OutputFile& newFile
 int copyLeftRecords(int fd, const SparePaths& paths, OutputFile& newFile, LineBuffer& line)
 {
     InputFile oldFile(fd);
-    return copyRecords(oldFile, paths, newFile, line, parseLeftRecord);
+    return copyRecords(oldFile, paths, newFile, line, Side::Left);
 }
 
 // The right pass over the old spare file open on fd, which it closes.  The
@@ -214,7 +220,7 @@ int copyRightRecords(int fd, const SparePaths& paths, OutputFile& newFile, LineB
                      const struct stat& first)
 {
     InputFile oldFile(fd);
-    const int status = copyRecords(oldFile, paths, newFile, line, parseRightRecord);
+    const int status = copyRecords(oldFile, paths, newFile, line, Side::Right);
     if (status != kStatusSuccess)
         return status;
     struct stat info;

@@ -1,0 +1,381 @@
+#include "plain_lines.hpp"
+
+#include "vectors.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+// On x86, a second copy of the converter is built for the processors that
+// have AVX2 and BMI2, and chosen when the program runs on one.
+#if defined(TABFOLD_SCAN_WITH_SSE2) && (defined(__x86_64__) || defined(__i386__))
+#define TABFOLD_SCAN_WITH_AVX2 1
+#include <immintrin.h>
+#endif
+
+namespace {
+
+using namespace vectors;
+
+// A block is converted a segment at a time: its characters are classified
+// into bitmaps, one word for each chunk of 64 characters, and its lines are
+// then taken one after the other.  A segment begins where a line begins.
+constexpr std::size_t kChunk = 64;
+constexpr std::size_t kSegmentChunks = 64;
+constexpr std::size_t kSegment = kChunk * kSegmentChunks;
+
+// A line is read from the bitmaps through a window of a word loaded at the
+// byte holding its first bit, so the window sees the line's first 57 bits.
+constexpr unsigned kLongestPlainLine = 56;  // the newline included
+
+// The shortest line with the integers of a pass: three digits, two blanks
+// and a newline.  A segment holds no more plain lines than this allows.
+constexpr std::size_t kMostPlainLines = kSegment / 6;
+
+// Classifying the last chunk of the data reads up to a chunk past its end,
+// where the input file keeps zeros; writing a field reads a vector past it.
+static_assert(InputFile::kReadAhead >= kChunk + sizeof(Bytes));
+
+// One chunk of characters as bitmaps, bit i for character i.
+struct ChunkMaps {
+    Word digits = 0;
+    Word zeros = 0;  // the digit 0
+    Word newlines = 0;
+};
+
+// The characters of a segment: bit i of word k stands for character
+// 64 * k + i.  The word after the last is zero, for the windows.
+struct SegmentMaps {
+    Word digits[kSegmentChunks + 1];
+    Word zeros[kSegmentChunks + 1];
+    // Where each newline of the segment stands, and the entries that the
+    // flattening writes regardless.
+    unsigned ends[kSegment + 2];
+};
+
+// The first count bytes set, the rest clear, for count from 0 to 16.
+Bytes firstBytes(unsigned count)
+{
+    static constexpr unsigned char kSlide[32] = {
+        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    return bytesAt(reinterpret_cast<const char*>(kSlide) + 16 - count);
+}
+
+// The steps that depend on the instructions at hand, with what every x86-64
+// processor has (or portably elsewhere): sixteen characters at a time.
+struct Baseline {
+    // Lane by lane, whether every character so far was a digit or whitespace.
+    using Known = ByteMask;
+    static constexpr Known kAllKnown = ~ByteMask{};
+
+    static ChunkMaps mapChunk(const char* p, Known& known)
+    {
+        ChunkMaps maps;
+        for (std::size_t at = 0; at < kChunk; at += sizeof(Bytes)) {
+            const Bytes bytes = bytesAt(p + at);
+            const ByteMask digit = digitBytes(bytes);
+            maps.digits |= maskBits(digit) << at;
+            maps.zeros |= maskBits(bytes == '0') << at;
+            maps.newlines |= maskBits(bytes == '\n') << at;
+            known &= digit | spaceBytes(bytes);
+        }
+        return maps;
+    }
+
+    static bool allKnown(const Known& known) { return maskBits(known) == 0xFFFF; }
+
+    // How many of the bits are set, counted one at a time past the first
+    // two, which the flattening writes anyway.
+    static unsigned countNewlines(Word bits)
+    {
+        unsigned count = bits != 0;
+        bits &= bits - 1;
+        count += bits != 0;
+        bits &= bits - 1;
+        for (; bits != 0; bits &= bits - 1)
+            ++count;
+        return count;
+    }
+
+    // Stores a vector of the count (0 to 16) characters at field, then fill.
+    static void putField(char* out, const char* field, unsigned count, unsigned char fill)
+    {
+        const Bytes fills = Bytes{} + fill;
+        storeBytes(out, fills ^ ((bytesAt(field) ^ fills) & firstBytes(count)));
+    }
+};
+
+#ifdef TABFOLD_SCAN_WITH_AVX2
+#define TABFOLD_AVX2 __attribute__((target("avx2,bmi,bmi2,popcnt")))
+
+// The same steps on processors with AVX2, BMI and BMI2: thirty-two
+// characters at a time, with the same signed-range trick.
+struct Avx2 {
+    using Known = __m256i;
+    static constexpr Known kAllKnown = {-1, -1, -1, -1};
+
+    TABFOLD_AVX2 static Word maskOf(__m256i mask)
+    {
+        return static_cast<std::uint32_t>(_mm256_movemask_epi8(mask));
+    }
+
+    // Marks the bytes from low to high, as bytesBetween does.
+    template <unsigned char low, unsigned char high>
+    TABFOLD_AVX2 static __m256i between(__m256i bytes)
+    {
+        constexpr unsigned char shift = 0x7F - high;
+        return _mm256_cmpgt_epi8(_mm256_add_epi8(bytes, _mm256_set1_epi8(static_cast<char>(shift))),
+                                 _mm256_set1_epi8(static_cast<char>(low + shift - 1)));
+    }
+
+    TABFOLD_AVX2 static ChunkMaps mapChunk(const char* p, Known& known)
+    {
+        ChunkMaps maps;
+        for (std::size_t at = 0; at < kChunk; at += 32) {
+            const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + at));
+            const __m256i digit = between<'0', '9'>(bytes);
+            const __m256i space = _mm256_or_si256(between<'\t', '\r'>(bytes),
+                                                  _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(' ')));
+            maps.digits |= maskOf(digit) << at;
+            maps.zeros |= maskOf(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('0'))) << at;
+            maps.newlines |= maskOf(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('\n'))) << at;
+            known = _mm256_and_si256(known, _mm256_or_si256(digit, space));
+        }
+        return maps;
+    }
+
+    TABFOLD_AVX2 static bool allKnown(const Known& known) { return _mm256_testc_si256(known, kAllKnown); }
+
+    TABFOLD_AVX2 static unsigned countNewlines(Word bits)
+    {
+        return static_cast<unsigned>(std::popcount(bits));
+    }
+
+    TABFOLD_AVX2 static void putField(char* out, const char* field, unsigned count, unsigned char fill)
+    {
+        const __m128i fills = _mm_set1_epi8(static_cast<char>(fill));
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field));
+        const __m128i mask = reinterpret_cast<__m128i>(firstBytes(count));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_blendv_epi8(fills, bytes, mask));
+    }
+};
+#endif
+
+// Appends where the newlines of one word stand, base being the position of
+// its first bit; returns the new count.  Two entries are written whatever
+// the word holds, so that the common words take no branch.
+template <class Isa>
+std::size_t flattenNewlines(Word newlines, unsigned base, unsigned* ends, std::size_t count)
+{
+    const std::size_t total = count + Isa::countNewlines(newlines);
+    for (int i = 0; i < 2; ++i, ++count) {
+        ends[count] = base + static_cast<unsigned>(std::countr_zero(newlines));
+        newlines &= newlines - 1;
+    }
+    for (; newlines != 0; newlines &= newlines - 1)
+        ends[count++] = base + static_cast<unsigned>(std::countr_zero(newlines));
+    return total;
+}
+
+// Where the first character of the length at text that is neither a digit
+// nor whitespace stands, or length when there is none.
+unsigned firstOther(const char* text, std::size_t length)
+{
+    for (std::size_t at = 0; at < length; at += sizeof(Bytes)) {
+        const Bytes bytes = bytesAt(text + at);
+        const Word others = maskBits(~(digitBytes(bytes) | spaceBytes(bytes)));
+        if (others != 0)
+            return static_cast<unsigned>(std::min(at + static_cast<std::size_t>(std::countr_zero(others)), length));
+    }
+    return static_cast<unsigned>(length);
+}
+
+// Classifies the segment of length characters at text and lists its
+// newlines; returns how many there are, and in other where the first
+// character that is neither a digit nor whitespace stands.  The last chunk
+// may reach past the data, whose zeros hold no newline.
+template <class Isa>
+std::size_t mapSegment(const char* text, std::size_t length, SegmentMaps& maps, unsigned& other)
+{
+    const std::size_t chunks = (length + kChunk - 1) / kChunk;
+    std::size_t newlines = 0;
+    typename Isa::Known known = Isa::kAllKnown;
+    for (std::size_t k = 0; k < chunks; ++k) {
+        const ChunkMaps chunk = Isa::mapChunk(text + k * kChunk, known);
+        maps.digits[k] = chunk.digits;
+        maps.zeros[k] = chunk.zeros;
+        newlines = flattenNewlines<Isa>(chunk.newlines, static_cast<unsigned>(k * kChunk), maps.ends, newlines);
+    }
+    maps.digits[chunks] = 0;
+    maps.zeros[chunks] = 0;
+    // Rare, but for the zeros after the data in the last chunk of a block.
+    other = Isa::allKnown(known) ? static_cast<unsigned>(length) : firstOther(text, length);
+    return newlines;
+}
+
+// The bits of a map from bit at on; only the first 57 count.
+Word windowAt(const Word* map, unsigned at)
+{
+    Word word;
+    std::memcpy(&word, reinterpret_cast<const char*>(map) + at / 8, sizeof word);
+    if constexpr (std::endian::native == std::endian::big)
+        word = __builtin_bswap64(word);
+    return word >> (at % 8);
+}
+
+// How many characters "%-3d " writes for a value of count digits.
+constexpr unsigned char kPaddedWidth[17] = {4, 4, 4, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17};
+
+// Writes the record line of the three integers of fields, in the line at
+// text, as "%-3d %-3d %d\n" writes their values; returns its end.
+template <class Isa, class Fields>
+char* putRecordLine(char* out, const char* text, const Fields& fields)
+{
+    Isa::putField(out, text + fields.start[0], fields.count[0], ' ');
+    out += kPaddedWidth[fields.count[0]];
+    Isa::putField(out, text + fields.start[1], fields.count[1], ' ');
+    out += kPaddedWidth[fields.count[1]];
+    Isa::putField(out, text + fields.start[2], fields.count[2], '\n');
+    return out + fields.count[2] + 1;
+}
+
+// The integers that a pass copies from a line, as places and digit counts.
+struct Fields {
+    unsigned start[3];
+    unsigned count[3];
+};
+
+// Finds, in the line of length characters before its newline, seen through
+// its windows of digits and zeros, the three integers after the first skip;
+// false when it has fewer, or one has more than eight digits or any has a
+// leading zero, which printing the values would not copy.  All is computed,
+// nothing branched on.
+template <int skip>
+bool findFields(Word digits, Word zeros, unsigned length, Fields& fields)
+{
+    // (A line too long to be plain is cut to what the window shows.)
+    Word starts = digits & ~(digits << 1) & ((Word{1} << std::min(length, kLongestPlainLine)) - 1);
+    const bool leadingZero = (starts & zeros & digits >> 1) != 0;
+    for (int i = 0; i < skip; ++i)
+        starts &= starts - 1;
+    unsigned wide = 0;  // at least 16 when a count passes 8
+    for (int i = 0; i < 3; ++i) {
+        // 64 when the line has no more; that shift takes the count modulo
+        // 64, as x86 shifts do, and the line is not plain.
+        const unsigned start = static_cast<unsigned>(std::countr_zero(starts));
+        const unsigned count = static_cast<unsigned>(std::countr_zero(~(digits >> start % 64)));
+        wide |= count + 7;
+        starts &= starts - 1;
+        fields.start[i] = start;
+        fields.count[i] = count;
+    }
+    // The starts come in order: when the third lies in the line, all do.
+    return (fields.start[2] < length) & (wide < 16) & !leadingZero;
+}
+
+// What converting the plain lines at the start of a block came to.
+struct BlockResult {
+    std::size_t converted = 0;  // characters
+    const char* lastLine = nullptr;
+    bool writeFailed = false;
+};
+
+// Converts the plain lines of the segment at text, up to the first that is
+// not plain or not whole; adds what it converted to result.  False when it
+// stopped before the end of the segment's last whole line.
+template <int skip, class Isa>
+bool convertSegment(const char* text, std::size_t length, SegmentMaps& maps, OutputFile& out,
+                    BlockResult& result)
+{
+    unsigned other;
+    const std::size_t lines = mapSegment<Isa>(text, length, maps, other);
+    // Only the lines before the first character that is neither a digit nor
+    // whitespace can be plain.
+    const std::size_t clean = other < length
+        ? static_cast<std::size_t>(std::lower_bound(maps.ends, maps.ends + lines, other) - maps.ends)
+        : lines;
+    const std::size_t most = std::min(clean, kMostPlainLines);
+    char* const room = out.reserve(most * kMaxRecordLineLength);
+    if (room == nullptr) {
+        result.writeFailed = true;
+        return false;
+    }
+    char* end = room;
+    unsigned start = 0;
+    std::size_t line = 0;
+    for (; line < most; ++line) {
+        const unsigned newline = maps.ends[line];
+        const unsigned chars = newline - start;  // before the newline
+        Fields fields;
+        const bool plain = findFields<skip>(windowAt(maps.digits, start), windowAt(maps.zeros, start),
+                                            chars, fields) &
+                           (chars < kLongestPlainLine);  // within its window
+        if (!plain)
+            break;
+        end = putRecordLine<Isa>(end, text + start, fields);
+        start = newline + 1;
+    }
+    out.commit(static_cast<std::size_t>(end - room));
+    if (line > 0)
+        result.lastLine = text + (line > 1 ? maps.ends[line - 2] + 1 : 0);
+    result.converted += start;
+    return line == lines && lines > 0;
+}
+
+// Converts the plain lines at the start of the available characters at
+// text, up to the first that is not plain or not whole.
+template <int skip, class Isa>
+BlockResult convertBlock(const char* text, std::size_t available, OutputFile& out)
+{
+    BlockResult result;
+    SegmentMaps maps;
+    while (result.converted < available) {
+        const std::size_t length = std::min(kSegment, available - result.converted);
+        if (!convertSegment<skip, Isa>(text + result.converted, length, maps, out, result))
+            break;
+    }
+    return result;
+}
+
+#ifdef TABFOLD_SCAN_WITH_AVX2
+// convertBlock compiled whole for AVX2 and BMI2.
+template <int skip>
+TABFOLD_AVX2 __attribute__((flatten)) BlockResult convertBlockAvx2(const char* text, std::size_t available,
+                                                                 OutputFile& out)
+{
+    return convertBlock<skip, Avx2>(text, available, out);
+}
+#endif
+
+// convertBlock with the best instructions that this processor has.
+template <int skip>
+BlockResult convertBlockHere(const char* text, std::size_t available, OutputFile& out, bool baseline)
+{
+#ifdef TABFOLD_SCAN_WITH_AVX2
+    if (!baseline && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+        __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt"))
+        return convertBlockAvx2<skip>(text, available, out);
+#endif
+    (void)baseline;
+    return convertBlock<skip, Baseline>(text, available, out);
+}
+
+}  // namespace
+
+bool convertPlainPieces(InputFile& in, OutputFile& out, Side side, LineBuffer& line,
+                        SpareRecord& record, bool baseline)
+{
+    const BlockResult block = side == Side::Left
+        ? convertBlockHere<0>(in.data(), in.available(), out, baseline)
+        : convertBlockHere<3>(in.data(), in.available(), out, baseline);
+    if (block.lastLine != nullptr) {
+        // The operations carry the fields of the last line over to the next
+        // piece that lacks some: they are parsed once, here.
+        line.length = static_cast<std::size_t>(in.data() + block.converted - block.lastLine);
+        std::memcpy(line.text, block.lastLine, line.length);
+        line.text[line.length] = '\0';
+        (side == Side::Left ? parseLeftRecord : parseRightRecord)(line, record);
+    }
+    in.consume(block.converted);
+    return !block.writeFailed;
+}

@@ -1,0 +1,29 @@
+// The fast way through an old spare file: most data lines are plain, short
+// lines of unsigned integers, and these are converted straight from the
+// block that was read, many at a time, without going through a line buffer
+// and without turning their digits into integers and back.  Every other
+// piece is left to the operations of spare_file.hpp, which stay the
+// definition of what a conversion writes.
+#ifndef TABFOLD_PLAIN_LINES_HPP
+#define TABFOLD_PLAIN_LINES_HPP
+
+#include "file_io.hpp"
+#include "spare_file.hpp"
+
+// Which record of each data line a pass copies.
+enum class Side { Left, Right };
+
+// Writes a record line, straight from the block that in holds, for each line
+// piece from its position on that is plain: a whole line of fewer than 64
+// characters, all digits and whitespace, whose integers that the pass copies
+// (the first three, or the fourth to sixth) have one to eight digits and no
+// leading zero.  The line written is the one that parsing the piece and
+// writeSpareRecord would write.  Stops before the first other piece, or at
+// the end of the block, and leaves record as parsing the last piece it
+// converted would have left it (line is used for that).  Returns false if a
+// write failed.  It uses the widest instructions that the processor has,
+// unless baseline asks for those that every processor of its kind has.
+bool convertPlainPieces(InputFile& in, OutputFile& out, Side side, LineBuffer& line,
+                        SpareRecord& record, bool baseline = false);
+
+#endif

@@ -1,0 +1,104 @@
+// Characters handled sixteen at a time, for the scanner and the plain-line
+// converter: a vector of bytes, the masks that comparing it gives, and the
+// bitmap that a mask folds into.
+#ifndef TABFOLD_VECTORS_HPP
+#define TABFOLD_VECTORS_HPP
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+// x86 processors gather the marks of a vector comparison with one
+// instruction; elsewhere the words of the mask are gathered by multiplying.
+#if defined(__SSE2__) && !defined(TABFOLD_PORTABLE_SCANNER)
+#define TABFOLD_SCAN_WITH_SSE2 1
+#include <emmintrin.h>
+#endif
+
+namespace vectors {
+
+// Eight characters in one word, the first in its lowest byte; also a bitmap
+// of 64 characters, bit i for character i.
+using Word = std::uint64_t;
+constexpr Word kOnes = 0x0101010101010101;
+constexpr Word kHighBits = 0x8080808080808080;
+
+// Sixteen characters in one vector, compared all at once; a comparison gives
+// a mask with every bit of a byte set where it holds.
+using Bytes = unsigned char __attribute__((vector_size(16)));
+using ByteMask = signed char __attribute__((vector_size(16)));
+
+// The lane numbers 0 to 15, to mask the first lanes of a vector.
+constexpr Bytes kLanes = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+
+// The eight characters at p as a word.
+inline Word wordAt(const void* p)
+{
+    Word word;
+    std::memcpy(&word, p, sizeof word);
+    if constexpr (std::endian::native == std::endian::big)
+        word = __builtin_bswap64(word);
+    return word;
+}
+
+#ifdef TABFOLD_SCAN_WITH_SSE2
+// One bit for each byte of a mask, the first byte's lowest.
+inline Word maskBits(ByteMask mask)
+{
+    return static_cast<unsigned>(_mm_movemask_epi8(reinterpret_cast<__m128i>(mask)));
+}
+#else
+// Gathers the high bits of the bytes of a word into eight bits, the first
+// byte's lowest.
+constexpr Word highBits(Word word)
+{
+    return (((word & kHighBits) >> 7) * 0x0102040810204080) >> 56;
+}
+
+// One bit for each byte of a mask, the first byte's lowest.
+inline Word maskBits(ByteMask mask)
+{
+    const char* bytes = reinterpret_cast<const char*>(&mask);
+    return highBits(wordAt(bytes)) | highBits(wordAt(bytes + 8)) << 8;
+}
+#endif
+
+// The sixteen characters at p.
+inline Bytes bytesAt(const char* p)
+{
+    Bytes bytes;
+    std::memcpy(&bytes, p, sizeof bytes);
+    return bytes;
+}
+
+// Stores the sixteen characters at p.
+inline void storeBytes(char* p, Bytes bytes)
+{
+    std::memcpy(p, &bytes, sizeof bytes);
+}
+
+// Marks the bytes from low to high, low >= 1.  Adding moves that range to
+// the top of the signed bytes, 0x7F down, so one signed comparison tells.
+template <unsigned char low, unsigned char high>
+inline ByteMask bytesBetween(Bytes bytes)
+{
+    constexpr unsigned char shift = 0x7F - high;
+    const ByteMask moved = __builtin_convertvector(bytes + shift, ByteMask);  // wraps around
+    return moved > static_cast<signed char>(low + shift - 1);
+}
+
+inline ByteMask digitBytes(Bytes bytes)
+{
+    return bytesBetween<'0', '9'>(bytes);
+}
+
+// Whitespace as isspace() knows it in the "C" locale: blank, or tab to
+// carriage return.
+inline ByteMask spaceBytes(Bytes bytes)
+{
+    return (bytes == ' ') | bytesBetween<'\t', '\r'>(bytes);
+}
+
+}  // namespace vectors
+
+#endif
