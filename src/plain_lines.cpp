@@ -1,5 +1,6 @@
 #include "plain_lines.hpp"
 
+#include "platform.hpp"
 #include "vectors.hpp"
 
 #include <algorithm>
@@ -352,8 +353,7 @@ template <int skip>
 BlockResult convertBlockHere(const char* text, std::size_t available, OutputFile& out, bool baseline)
 {
 #ifdef TABFOLD_SCAN_WITH_AVX2
-    if (!baseline && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
-        __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt"))
+    if (!baseline && processorHasAvx2())
         return convertBlockAvx2<skip>(text, available, out);
 #endif
     (void)baseline;
