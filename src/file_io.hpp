@@ -53,7 +53,7 @@ private:
 // short writes.  Once a write has failed, every later call fails too.
 class OutputFile {
 public:
-    static constexpr std::size_t kBufferSize = 64 * 1024;
+    static constexpr std::size_t kBufferSize = 256 * 1024;
 
     explicit OutputFile(int fd) : fd_(fd) {}
     OutputFile(const OutputFile&) = delete;
