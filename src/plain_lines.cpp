@@ -54,7 +54,9 @@ struct SegmentMaps {
     unsigned ends[kSegment + 2];
 };
 
-// The first count bytes set, the rest clear, for count from 0 to 16.
+// The first count bytes set, the rest clear, for count from 0 to 16: the
+// sixteen bytes that start count bytes before the end of a run of sixteen
+// set bytes followed by sixteen clear ones.
 Bytes firstBytes(unsigned count)
 {
     static constexpr unsigned char kSlide[32] = {
@@ -101,6 +103,7 @@ struct Baseline {
     // Stores a vector of the count (0 to 16) characters at field, then fill.
     static void putField(char* out, const char* field, unsigned count, unsigned char fill)
     {
+        // fills ^ ((bytes ^ fills) & mask) takes bytes where mask is set.
         const Bytes fills = Bytes{} + fill;
         storeBytes(out, fills ^ ((bytesAt(field) ^ fills) & firstBytes(count)));
     }
@@ -228,10 +231,14 @@ Word windowAt(const Word* map, unsigned at)
 constexpr unsigned char kPaddedWidth[17] = {4, 4, 4, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17};
 
 // Writes the record line of the three integers of fields, in the line at
-// text, as "%-3d %-3d %d\n" writes their values; returns its end.
+// text, as "%-3d %-3d %d\n" writes their values; returns its end.  Without
+// a sign or a leading zero, the digits are the value as printed.
 template <class Isa, class Fields>
 char* putRecordLine(char* out, const char* text, const Fields& fields)
 {
+    // The vector stored for the third field, of eight digits at most, ends
+    // within the room kept for the longest record line.
+    static_assert(kMaxRecordLineLength >= 2 * kPaddedWidth[8] + sizeof(Bytes));
     Isa::putField(out, text + fields.start[0], fields.count[0], ' ');
     out += kPaddedWidth[fields.count[0]];
     Isa::putField(out, text + fields.start[1], fields.count[1], ' ');
@@ -256,6 +263,7 @@ bool findFields(Word digits, Word zeros, unsigned length, Fields& fields)
 {
     // (A line too long to be plain is cut to what the window shows.)
     Word starts = digits & ~(digits << 1) & ((Word{1} << std::min(length, kLongestPlainLine)) - 1);
+    // An integer that starts with 0 and has more digits.
     const bool leadingZero = (starts & zeros & digits >> 1) != 0;
     for (int i = 0; i < skip; ++i)
         starts &= starts - 1;
@@ -317,6 +325,7 @@ bool convertSegment(const char* text, std::size_t length, SegmentMaps& maps, Out
         start = newline + 1;
     }
     out.commit(static_cast<std::size_t>(end - room));
+    // The last line converted begins after the newline before its own.
     if (line > 0)
         result.lastLine = text + (line > 1 ? maps.ends[line - 2] + 1 : 0);
     result.converted += start;

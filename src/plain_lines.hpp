@@ -14,10 +14,10 @@
 enum class Side { Left, Right };
 
 // Writes a record line, straight from the block that in holds, for each line
-// piece from its position on that is plain: a whole line of fewer than 64
-// characters, all digits and whitespace, whose integers that the pass copies
-// (the first three, or the fourth to sixth) have one to eight digits and no
-// leading zero.  The line written is the one that parsing the piece and
+// piece from its position on that is plain: a whole line of fewer than 56
+// characters before its newline, all digits and whitespace, with no integer
+// that has a leading zero, whose integers that the pass copies (the first
+// three, or the fourth to sixth) have one to eight digits.  The line written is the one that parsing the piece and
 // writeSpareRecord would write.  Stops before the first other piece, or at
 // the end of the block, and leaves record as parsing the last piece it
 // converted would have left it (line is used for that).  Returns false if a

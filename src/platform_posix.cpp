@@ -3,7 +3,10 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 #if __has_include(<sys/platform/x86.h>)
+// The header is written for C, whose name for bool C++ compilers need not know.
+#define _Bool bool
 #include <sys/platform/x86.h>
+#undef _Bool
 
 // The C library read the processor's features as it started the program:
 // asking the processor again costs a trap into the hypervisor in a virtual
