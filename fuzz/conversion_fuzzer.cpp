@@ -71,16 +71,16 @@ std::string convertWith(int oldFd, std::size_t readSize, Way way)
     LineBuffer line;
     require(writeNewFileHeader(newFile), "header");
     for (const Side side : {Side::Left, Side::Right}) {
-        const auto parse = side == Side::Left ? parseLeftRecord : parseRightRecord;
         InputFile oldFile(reopened(oldFd), readSize);
         require(skipHeaderLines(oldFile, line), "skip");
+        if (way != Way::Operations) {
+            require(copyPieces(oldFile, newFile, side, line, way == Way::PlainLinesBaseline) == PassEnd::Done,
+                    "pass");
+            continue;
+        }
+        const auto parse = side == Side::Left ? parseLeftRecord : parseRightRecord;
         SpareRecord record;
-        for (;;) {
-            if (way != Way::Operations)
-                require(convertPlainPieces(oldFile, newFile, side, line, record, way == Way::PlainLinesBaseline),
-                        "plain lines");
-            if (readLinePiece(oldFile, line) != ReadResult::Piece)
-                break;
+        while (readLinePiece(oldFile, line) == ReadResult::Piece) {
             parse(line, record);
             require(writeSpareRecord(newFile, record), "record");
         }

@@ -333,14 +333,16 @@ bool convertSegment(const char* text, std::size_t length, SegmentMaps& maps, Out
 }
 
 // Converts the plain lines at the start of the available characters at
-// text, up to the first that is not plain or not whole.
+// text, up to the first that is not plain or not whole.  The segments grow
+// from one chunk: where lines that are not plain come often, a call that
+// stops early has classified little more than what it converted.
 template <int skip, class Isa>
 BlockResult convertBlock(const char* text, std::size_t available, OutputFile& out)
 {
     BlockResult result;
     SegmentMaps maps;
-    while (result.converted < available) {
-        const std::size_t length = std::min(kSegment, available - result.converted);
+    for (std::size_t chunks = 1; result.converted < available; chunks = std::min(2 * chunks, kSegmentChunks)) {
+        const std::size_t length = std::min(chunks * kChunk, available - result.converted);
         if (!convertSegment<skip, Isa>(text + result.converted, length, maps, out, result))
             break;
     }
@@ -387,4 +389,32 @@ bool convertPlainPieces(InputFile& in, OutputFile& out, Side side, LineBuffer& l
     }
     in.consume(block.converted);
     return !block.writeFailed;
+}
+
+PassEnd copyPieces(InputFile& in, OutputFile& out, Side side, LineBuffer& line, bool baseline)
+{
+    const auto parse = side == Side::Left ? parseLeftRecord : parseRightRecord;
+    SpareRecord record;
+    // Where plain lines are rare, a try that converts nothing costs more than
+    // the piece: after one, twice as many pieces as the last time, up to 64,
+    // go to the operations before the next try.
+    unsigned idle = 0;
+    unsigned wait = 0;
+    for (;;) {
+        if (wait > 0) {
+            --wait;
+        } else {
+            const char* const from = in.data();
+            if (!convertPlainPieces(in, out, side, line, record, baseline))
+                return PassEnd::WriteFailed;
+            idle = in.data() != from ? 0 : std::min(2 * idle + 1, 64u);
+            wait = idle;
+        }
+        const ReadResult read = readLinePiece(in, line);
+        if (read != ReadResult::Piece)
+            return read == ReadResult::End ? PassEnd::Done : PassEnd::ReadFailed;
+        parse(line, record);
+        if (!writeSpareRecord(out, record))
+            return PassEnd::WriteFailed;
+    }
 }

@@ -26,4 +26,15 @@ enum class Side { Left, Right };
 bool convertPlainPieces(InputFile& in, OutputFile& out, Side side, LineBuffer& line,
                         SpareRecord& record, bool baseline = false);
 
+// How a pass ended.
+enum class PassEnd { Done, ReadFailed, WriteFailed };
+
+// Writes the record lines of one pass, from in's position (after the
+// heading) to the end of the old spare file: one for every line piece, the
+// record carrying over the fields that a piece does not supply.  The plain
+// pieces go through convertPlainPieces (baseline as there), every other one
+// through readLinePiece, the parse operation of the side and
+// writeSpareRecord.
+PassEnd copyPieces(InputFile& in, OutputFile& out, Side side, LineBuffer& line, bool baseline = false);
+
 #endif

@@ -178,29 +178,21 @@ int openNewFile(const char* path, const struct stat& oldInfo)
 }
 
 // One pass: skips the two heading pieces of the old spare file, then writes
-// one record line for every further line piece: the plain ones straight from
-// the block, the others through the operations on line pieces.  The record
-// carries over the fields that a piece does not supply.  Returns the exit
-// status so far.
+// one record line for every further line piece.  Returns the exit status so
+// far.
 int copyRecords(InputFile& oldFile, const SparePaths& paths, OutputFile& newFile,
                 LineBuffer& line, Side side)
 {
     if (!skipHeaderLines(oldFile, line))
         return cannotRead(paths.oldPath);
-    const auto parse = side == Side::Left ? parseLeftRecord : parseRightRecord;
-    SpareRecord record;
-    ReadResult read;
-    for (;;) {
-        if (!convertPlainPieces(oldFile, newFile, side, line, record))
-            return cannotWrite(paths.newPath);
-        if ((read = readLinePiece(oldFile, line)) != ReadResult::Piece)
-            break;
-        parse(line, record);
-        if (!writeSpareRecord(newFile, record))
-            return cannotWrite(paths.newPath);
-    }
-    if (read == ReadResult::Error)
+    switch (copyPieces(oldFile, newFile, side, line)) {
+    case PassEnd::ReadFailed:
         return cannotRead(paths.oldPath);
+    case PassEnd::WriteFailed:
+        return cannotWrite(paths.newPath);
+    case PassEnd::Done:
+        break;
+    }
     // What a pass wrote reaches the file even if the next pass cannot start.
     return newFile.flush() ? kStatusSuccess : cannotWrite(paths.newPath);
 }
