@@ -261,8 +261,8 @@ struct Fields {
 template <int skip>
 bool findFields(Word digits, Word zeros, unsigned length, Fields& fields)
 {
-    // (A line too long to be plain is cut to what the window shows.)
-    Word starts = digits & ~(digits << 1) & ((Word{1} << std::min(length, kLongestPlainLine)) - 1);
+    // (For a line too long to be plain, the mask means nothing.)
+    Word starts = digits & ~(digits << 1) & ((Word{1} << length % 64) - 1);
     // An integer that starts with 0 and has more digits.
     const bool leadingZero = (starts & zeros & digits >> 1) != 0;
     for (int i = 0; i < skip; ++i)
