@@ -311,10 +311,10 @@ bool convertSegment(const char* text, std::size_t length, SegmentMaps& maps, Out
     }
     char* end = room;
     unsigned start = 0;
-    std::size_t line = 0;
-    for (; line < most; ++line) {
-        const unsigned newline = maps.ends[line];
-        const unsigned chars = newline - start;  // before the newline
+    const unsigned* newline = maps.ends;
+    const unsigned* const last = maps.ends + most;
+    for (; newline != last; ++newline) {
+        const unsigned chars = *newline - start;  // before the newline
         Fields fields;
         const bool plain = findFields<skip>(windowAt(maps.digits, start), windowAt(maps.zeros, start),
                                             chars, fields) &
@@ -322,8 +322,9 @@ bool convertSegment(const char* text, std::size_t length, SegmentMaps& maps, Out
         if (!plain)
             break;
         end = putRecordLine<Isa>(end, text + start, fields);
-        start = newline + 1;
+        start = *newline + 1;
     }
+    const std::size_t line = static_cast<std::size_t>(newline - maps.ends);
     out.commit(static_cast<std::size_t>(end - room));
     // The last line converted begins after the newline before its own.
     if (line > 0)
