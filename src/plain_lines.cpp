@@ -18,6 +18,8 @@ namespace {
 
 using namespace vectors;
 
+using ParseRecord = void (*)(const LineBuffer&, SpareRecord&);
+
 // A block is converted a segment at a time: its characters are classified
 // into bitmaps, one word for each chunk of 64 characters, and its lines are
 // then taken one after the other.  A segment begins where a line begins.
@@ -360,41 +362,57 @@ TABFOLD_AVX2 __attribute__((flatten)) BlockResult convertBlockAvx2(const char* t
 }
 #endif
 
-// convertBlock with the best instructions that this processor has.
+// convertBlock, compiled for AVX2 when avx2 says the processor has it.
 template <int skip>
-BlockResult convertBlockHere(const char* text, std::size_t available, OutputFile& out, bool baseline)
+BlockResult convertBlockWith(const char* text, std::size_t available, OutputFile& out, bool avx2)
 {
 #ifdef TABFOLD_SCAN_WITH_AVX2
-    if (!baseline && processorHasAvx2())
+    if (avx2)
         return convertBlockAvx2<skip>(text, available, out);
 #endif
-    (void)baseline;
+    (void)avx2;
     return convertBlock<skip, Baseline>(text, available, out);
 }
 
-}  // namespace
-
+// Writes a record line, straight from the block that in holds, for each plain
+// line piece from its position on, up to the first other piece or the end of
+// the block, and leaves record as parse would have left it after the last
+// (line is used for that).  Returns false if a write failed.
 bool convertPlainPieces(InputFile& in, OutputFile& out, Side side, LineBuffer& line,
-                        SpareRecord& record, bool baseline)
+                        SpareRecord& record, ParseRecord parse, bool avx2)
 {
     const BlockResult block = side == Side::Left
-        ? convertBlockHere<0>(in.data(), in.available(), out, baseline)
-        : convertBlockHere<3>(in.data(), in.available(), out, baseline);
+        ? convertBlockWith<0>(in.data(), in.available(), out, avx2)
+        : convertBlockWith<3>(in.data(), in.available(), out, avx2);
     if (block.lastLine != nullptr) {
         // The operations carry the fields of the last line over to the next
         // piece that lacks some: they are parsed once, here.
         line.length = static_cast<std::size_t>(in.data() + block.converted - block.lastLine);
         std::memcpy(line.text, block.lastLine, line.length);
         line.text[line.length] = '\0';
-        (side == Side::Left ? parseLeftRecord : parseRightRecord)(line, record);
+        parse(line, record);
     }
     in.consume(block.converted);
     return !block.writeFailed;
 }
 
+// Whether a pass may use the AVX2 copy of the converter.
+bool useAvx2(bool baseline)
+{
+#ifdef TABFOLD_SCAN_WITH_AVX2
+    return !baseline && processorHasAvx2();
+#else
+    (void)baseline;
+    return false;
+#endif
+}
+
+}  // namespace
+
 PassEnd copyPieces(InputFile& in, OutputFile& out, Side side, LineBuffer& line, bool baseline)
 {
-    const auto parse = side == Side::Left ? parseLeftRecord : parseRightRecord;
+    const ParseRecord parse = side == Side::Left ? parseLeftRecord : parseRightRecord;
+    const bool avx2 = useAvx2(baseline);
     SpareRecord record;
     // Where plain lines are rare, a try that converts nothing costs more than
     // the piece: after one, twice as many pieces as the last time, up to 64,
@@ -406,7 +424,7 @@ PassEnd copyPieces(InputFile& in, OutputFile& out, Side side, LineBuffer& line, 
             --wait;
         } else {
             const char* const from = in.data();
-            if (!convertPlainPieces(in, out, side, line, record, baseline))
+            if (!convertPlainPieces(in, out, side, line, record, parse, avx2))
                 return PassEnd::WriteFailed;
             idle = in.data() != from ? 0 : std::min(2 * idle + 1, 64u);
             wait = idle;

@@ -13,28 +13,22 @@
 // Which record of each data line a pass copies.
 enum class Side { Left, Right };
 
-// Writes a record line, straight from the block that in holds, for each line
-// piece from its position on that is plain: a whole line of fewer than 56
-// characters before its newline, all digits and whitespace, with no integer
-// that has a leading zero, whose integers that the pass copies (the first
-// three, or the fourth to sixth) have one to eight digits.  The line written is the one that parsing the piece and
-// writeSpareRecord would write.  Stops before the first other piece, or at
-// the end of the block, and leaves record as parsing the last piece it
-// converted would have left it (line is used for that).  Returns false if a
-// write failed.  It uses the widest instructions that the processor has,
-// unless baseline asks for those that every processor of its kind has.
-bool convertPlainPieces(InputFile& in, OutputFile& out, Side side, LineBuffer& line,
-                        SpareRecord& record, bool baseline = false);
-
 // How a pass ended.
 enum class PassEnd { Done, ReadFailed, WriteFailed };
 
 // Writes the record lines of one pass, from in's position (after the
 // heading) to the end of the old spare file: one for every line piece, the
-// record carrying over the fields that a piece does not supply.  The plain
-// pieces go through convertPlainPieces (baseline as there), every other one
-// through readLinePiece, the parse operation of the side and
-// writeSpareRecord.
+// record carrying over the fields that a piece does not supply.
+//
+// A plain piece is converted straight from the block, many at a time: a whole
+// line of fewer than 56 characters before its newline, all digits and
+// whitespace, with no integer that has a leading zero, whose integers that
+// the pass copies (the first three, or the fourth to sixth) have one to eight
+// digits.  It gets the line that parsing it and writeSpareRecord would
+// write.  Every other piece goes through readLinePiece, the parse operation of
+// the side and writeSpareRecord.  The plain pieces are converted with the
+// widest instructions that the processor has, unless baseline asks for those
+// that every processor of its kind has.
 PassEnd copyPieces(InputFile& in, OutputFile& out, Side side, LineBuffer& line, bool baseline = false);
 
 #endif
