@@ -8,12 +8,10 @@
 
 #include "file_io.hpp"
 #include "plain_lines.hpp"
+#include "platform.hpp"
 #include "spare_file.hpp"
 
-#include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 int runConversion(int argc, char* argv[]);
@@ -84,92 +82,89 @@ int cannotWrite(const char* path)
 }
 
 // True when both descriptions are of one file, whatever paths led to it.
-bool sameFile(const struct stat& a, const struct stat& b)
+bool sameFile(const FileFacts& a, const FileFacts& b)
 {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    return a.volume == b.volume && a.index == b.index;
 }
 
 // True when both descriptions show the same size and modification time.
-bool sameContents(const struct stat& a, const struct stat& b)
+bool sameContents(const FileFacts& a, const FileFacts& b)
 {
-    return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
-           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+    return a.size == b.size && a.modified == b.modified;
 }
 
 // True when the description fits the old spare file at this opening: a
 // regular file at the first (first is nullptr), and at the reopening the
 // very file that the first opening found, unchanged.  Reports it otherwise.
-bool fitsOpening(const char* path, const struct stat& info, const struct stat* first)
+bool fitsOpening(const char* path, const FileFacts& facts, const FileFacts* first)
 {
     if (first == nullptr) {
-        if (S_ISREG(info.st_mode))
+        if (facts.regular)
             return true;
         notRegularFile(path);
         return false;
     }
-    if (sameFile(info, *first) && sameContents(info, *first))
+    if (sameFile(facts, *first) && sameContents(facts, *first))
         return true;
     changedBeforeReopening(path);
     return false;
 }
 
-// Opens the old spare file for one pass and describes it in info; first is
+// Opens the old spare file for one pass and describes it in facts; first is
 // what its first opening found, or nullptr at that opening.  Only a regular
 // file can be read twice from its start, and the check comes before the
-// opening, which would block on a FIFO.  Returns -1 when it cannot.
-int openOldFile(const char* path, struct stat& info, const struct stat* first)
+// opening too, which would block on a FIFO.  Returns -1 when it cannot.
+int openOldFile(const char* path, FileFacts& facts, const FileFacts* first)
 {
-    if (::stat(path, &info) != 0) {
+    if (!describePath(path, facts)) {
         cannotOpen(path);
         return -1;
     }
-    if (!fitsOpening(path, info, first))
+    if (!fitsOpening(path, facts, first))
         return -1;
-    // Not blocking, in case the path has turned into a FIFO since the check.
-    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = openForReading(path);
     if (fd < 0) {
         cannotOpen(path);
         return -1;
     }
-    if (::fstat(fd, &info) != 0) {
+    if (!describeOpenFile(fd, facts)) {
         ::close(fd);
         cannotOpen(path);
         return -1;
     }
-    if (!fitsOpening(path, info, first)) {
+    if (!fitsOpening(path, facts, first)) {
         ::close(fd);
         return -1;
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
 
 // Opens the new spare file, created or emptied, unless it is the old spare
 // file itself: that one is left untouched.  Returns -1 when it cannot.
-int openNewFile(const char* path, const struct stat& oldInfo)
+int openNewFile(const char* path, const FileFacts& oldFacts)
 {
-    struct stat info;
-    if (::stat(path, &info) == 0 && sameFile(info, oldInfo)) {
+    FileFacts facts;
+    if (describePath(path, facts) && sameFile(facts, oldFacts)) {
         isOldSpareFile(path);
         return -1;
     }
     // Emptied only once it is known not to be the old spare file.
-    const int fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    const int fd = openForWriting(path);
     if (fd < 0) {
         cannotOpen(path);
         return -1;
     }
-    if (::fstat(fd, &info) != 0) {
+    if (!describeOpenFile(fd, facts)) {
         ::close(fd);
         cannotOpen(path);
         return -1;
     }
-    if (sameFile(info, oldInfo)) {
+    if (sameFile(facts, oldFacts)) {
         ::close(fd);
         isOldSpareFile(path);
         return -1;
     }
-    if (S_ISREG(info.st_mode) && ::ftruncate(fd, 0) != 0) {
+    if (facts.regular && !emptyFile(fd)) {
         ::close(fd);
         cannotOpen(path);
         return -1;
@@ -209,23 +204,23 @@ int copyLeftRecords(int fd, const SparePaths& paths, OutputFile& newFile, LineBu
 // or cut short while it was read would lend the conversion records that are
 // not its own, or lose some.
 int copyRightRecords(int fd, const SparePaths& paths, OutputFile& newFile, LineBuffer& line,
-                     const struct stat& first)
+                     const FileFacts& first)
 {
     InputFile oldFile(fd);
     const int status = copyRecords(oldFile, paths, newFile, line, Side::Right);
     if (status != kStatusSuccess)
         return status;
-    struct stat info;
-    if (::fstat(fd, &info) != 0)
+    FileFacts facts;
+    if (!describeOpenFile(fd, facts))
         return cannotRead(paths.oldPath);
-    return sameContents(info, first) ? kStatusSuccess : changedWhileRead(paths.oldPath);
+    return sameContents(facts, first) ? kStatusSuccess : changedWhileRead(paths.oldPath);
 }
 
 // Opens both files and runs the left pass, then the right pass; returns
 // the exit status.
 int convert(const SparePaths& paths)
 {
-    struct stat first;
+    FileFacts first;
     const int leftFd = openOldFile(paths.oldPath, first, nullptr);
     if (leftFd < 0)
         return kStatusCannotOpen;
@@ -245,7 +240,7 @@ int convert(const SparePaths& paths)
     if (status != kStatusSuccess)
         return status;
 
-    struct stat again;
+    FileFacts again;
     const int rightFd = openOldFile(paths.oldPath, again, &first);
     if (rightFd < 0)
         return kStatusCannotOpen;
@@ -282,8 +277,6 @@ int runConversion(int argc, char* argv[])
 
 int main(int argc, char* argv[])
 {
-    // A reader of standard output or of the new spare file that has gone
-    // makes a write fail, which is reported, instead of ending the program.
-    std::signal(SIGPIPE, SIG_IGN);
-    return runConversion(argc, argv);
+    prepareProcess();
+    return runConversion(argc, argumentsInUtf8(argc, argv));
 }

@@ -1,0 +1,172 @@
+// The platform layer on Windows.
+//
+// File names travel through the program in UTF-8 and are turned into the
+// system's UTF-16 only to open or describe a file, so that every name
+// Windows allows opens, whatever the code page.  Files are opened in binary
+// mode: a newline stays one byte and a Ctrl-Z byte is data.  A file's
+// identity is the volume serial number and the file index of a handle open
+// on it, whatever path, case or link led there.
+#include "platform.hpp"
+
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <io.h>
+#include <string>
+#include <sys/stat.h>
+
+#include <windows.h>
+#include <shellapi.h>
+
+namespace {
+
+// Appends the code point c in UTF-8.
+void appendUtf8(std::string& text, std::uint32_t c)
+{
+    if (c < 0x80) {
+        text += static_cast<char>(c);
+        return;
+    }
+    const int tail = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+    const unsigned lead[] = {0, 0xC0, 0xE0, 0xF0};
+    text += static_cast<char>(lead[tail] | c >> (6 * tail));
+    for (int shift = 6 * (tail - 1); shift >= 0; shift -= 6)
+        text += static_cast<char>(0x80 | (c >> shift & 0x3F));
+}
+
+// The UTF-16 text in UTF-8.  A lone surrogate, which a file name may hold,
+// is written as the code point it would be, so that toUtf16 gives it back.
+std::string toUtf8(const wchar_t* text)
+{
+    std::string utf8;
+    for (; *text != L'\0'; ++text) {
+        std::uint32_t c = static_cast<std::uint16_t>(text[0]);
+        const std::uint32_t next = static_cast<std::uint16_t>(text[1]);
+        if (c >= 0xD800 && c < 0xDC00 && next >= 0xDC00 && next < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (next - 0xDC00);
+            ++text;
+        }
+        appendUtf8(utf8, c);
+    }
+    return utf8;
+}
+
+// The UTF-8 text in UTF-16, undoing toUtf8.  A byte that begins no
+// character of UTF-8 stands for the code point of its value.
+std::wstring toUtf16(const char* text)
+{
+    std::wstring utf16;
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    while (*p != 0) {
+        const int tail = *p >= 0xF0 ? 3 : *p >= 0xE0 ? 2 : *p >= 0xC0 ? 1 : 0;
+        std::uint32_t c = tail == 0 ? *p : *p & (0x3F >> tail);
+        int taken = 1;
+        for (; taken <= tail && (p[taken] & 0xC0) == 0x80; ++taken)
+            c = c << 6 | (p[taken] & 0x3F);
+        if (taken <= tail)  // cut short: the byte alone
+            c = *p, taken = 1;
+        p += taken;
+        if (c >= 0x10000) {
+            utf16 += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
+            c = 0xDC00 + ((c - 0x10000) & 0x3FF);
+        }
+        utf16 += static_cast<wchar_t>(c);
+    }
+    return utf16;
+}
+
+// A copy of text that lasts as long as the program.
+char* lastingCopy(const std::string& text)
+{
+    char* copy = new char[text.size() + 1];
+    std::memcpy(copy, text.c_str(), text.size() + 1);
+    return copy;
+}
+
+// Describes the file open on handle; false when the system cannot tell.
+// Folders and devices (NUL, CON, pipes) are no regular files.
+bool describeHandle(HANDLE handle, FileFacts& facts)
+{
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        facts = {0, 0, 0, 0, false};
+        return true;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle, &info))
+        return false;
+    const auto joined = [](DWORD high, DWORD low) {
+        return static_cast<std::uint64_t>(high) << 32 | low;
+    };
+    facts = {info.dwVolumeSerialNumber, joined(info.nFileIndexHigh, info.nFileIndexLow),
+             static_cast<std::int64_t>(joined(info.nFileSizeHigh, info.nFileSizeLow)),
+             static_cast<std::int64_t>(
+                 joined(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime)),
+             (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0};
+    return true;
+}
+
+}  // namespace
+
+void prepareProcess()
+{
+    // A drive without a disk is a failed opening, not a dialog box.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    _setmode(_fileno(stdout), _O_BINARY);
+}
+
+char** argumentsInUtf8(int argc, char* argv[])
+{
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr || count != argc)
+        return argv;
+    char** utf8 = new char*[argc + 1];
+    for (int i = 0; i < argc; ++i)
+        utf8[i] = lastingCopy(toUtf8(wide[i]));
+    utf8[argc] = nullptr;
+    LocalFree(wide);
+    return utf8;
+}
+
+bool describePath(const char* path, FileFacts& facts)
+{
+    // Opened only to be described, as folders can be, sharing everything.
+    const HANDLE handle = CreateFileW(
+        toUtf16(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    const bool described = describeHandle(handle, facts);
+    CloseHandle(handle);
+    return described;
+}
+
+bool describeOpenFile(int fd, FileFacts& facts)
+{
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    return handle != INVALID_HANDLE_VALUE && describeHandle(handle, facts);
+}
+
+int openForReading(const char* path)
+{
+    return _wopen(toUtf16(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+}
+
+int openForWriting(const char* path)
+{
+    return _wopen(toUtf16(path).c_str(), _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT,
+                  _S_IREAD | _S_IWRITE);
+}
+
+bool emptyFile(int fd)
+{
+    return _chsize(fd, 0) == 0;
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+bool processorHasAvx2()
+{
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+           __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
+}
+#endif
