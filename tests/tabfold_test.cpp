@@ -2,21 +2,20 @@
 // standard output, its exit status and the bytes of both files.
 #include <gtest/gtest.h>
 
+#include "child_process.hpp"
 #include "file_io.hpp"
 
 #include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -30,6 +29,12 @@ const std::string kUsage = "command syntax: tabfold spare2in1lineFile spare1in1l
 
 // Standard output for run(): a pipe whose reader has gone.
 const char kUnreadPipe[] = "unread pipe";
+
+// The path that the UTF-8 text names, on every system.
+fs::path utf8Path(const std::string& text)
+{
+    return fs::path(std::u8string(reinterpret_cast<const char8_t*>(text.data()), text.size()));
+}
 
 struct Outcome {
     int status;
@@ -61,13 +66,15 @@ class Tabfold : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::canonical(fs::temp_directory_path()) / "tabfold-XXXXXX").string();
-        base_ = ::mkdtemp(pattern.data());
+        std::random_device random;
+        do
+            base_ = fs::canonical(fs::temp_directory_path()) / ("tabfold-" + std::to_string(random()));
+        while (!fs::create_directory(base_));
         fs::create_directory(base_ / "work");
     }
     void TearDown() override { fs::remove_all(base_); }
 
-    fs::path at(const std::string& name) const { return base_ / "work" / name; }
+    fs::path at(const std::string& name) const { return base_ / "work" / utf8Path(name); }
 
     void write(const std::string& name, const std::string& bytes) const
     {
@@ -85,7 +92,7 @@ protected:
     {
         std::set<std::string> names;
         for (const auto& entry : fs::directory_iterator(base_ / "work"))
-            names.insert(entry.path().filename());
+            names.insert(entry.path().filename().string());
         return names;
     }
 
@@ -95,34 +102,14 @@ protected:
                 const std::vector<std::string>& wrapper = {},
                 const std::function<void()>& meanwhile = {}) const
     {
-        const std::string out = stdoutPath ? stdoutPath : (base_ / "stdout").string();
-        const std::string err = (base_ / "stderr").string();
-        const pid_t child = ::fork();
-        if (child == 0) {
-            std::vector<char*> argv;
-            for (const std::string& word : wrapper)
-                argv.push_back(const_cast<char*>(word.c_str()));
-            argv.push_back(const_cast<char*>(TABFOLD_PATH));
-            for (const std::string& arg : args)
-                argv.push_back(const_cast<char*>(arg.c_str()));
-            argv.push_back(nullptr);
-            ::alarm(20);  // a run that blocks fails instead of hanging the test
-            int unread[2];
-            const bool toStdout = stdoutPath == kUnreadPipe
-                ? ::pipe(unread) == 0 && ::close(unread[0]) == 0 && ::dup2(unread[1], 1) == 1
-                : std::freopen(out.c_str(), "w", stdout) != nullptr;
-            if (::chdir((base_ / "work").c_str()) == 0 && toStdout
-                && std::freopen(err.c_str(), "w", stderr))
-                ::execvp(argv[0], argv.data());
-            ::_exit(127);
-        }
-        if (meanwhile)
-            meanwhile();
-        int wait = 0;
-        ::waitpid(child, &wait, 0);
-        EXPECT_EQ(read(err), "");
-        return {WIFEXITED(wait) ? WEXITSTATUS(wait) : 1000 + WTERMSIG(wait),
-                stdoutPath ? "" : read(out)};
+        std::vector<std::string> command = wrapper;
+        command.push_back(TABFOLD_PATH);
+        command.insert(command.end(), args.begin(), args.end());
+        const fs::path out = stdoutPath == nullptr ? base_ / "stdout" : fs::path(stdoutPath);
+        const int status = runChild(command, base_ / "work", stdoutPath == kUnreadPipe ? nullptr : &out,
+                                    base_ / "stderr", meanwhile);
+        EXPECT_EQ(read(base_ / "stderr"), "");
+        return {status, stdoutPath ? "" : read(out)};
     }
 
     // Waits until the file in the work folder has more than size bytes.
@@ -172,6 +159,8 @@ TEST_F(Tabfold, ConvertsEveryKindOfOldSpareFile)
         {"plain lines beside a leading zero and a long integer",
          "h\nh\n1 2 3 4 5 6\n0 07 100 8 9 10\n12345678901 1 2 3 4 5\n",
          records({{1, 2, 3}, {0, 7, 100}, {INT_MAX, 1, 2}}), records({{4, 5, 6}, {8, 9, 10}, {3, 4, 5}})},
+        {"a Ctrl-Z byte, which is data", "h\nh\n1 2 3 4 5 6\x1a\n7 8 9 10 11 12\n",
+         records({{1, 2, 3}, {7, 8, 9}}), records({{4, 5, 6}, {10, 11, 12}})},
         {"a NUL byte and huge numbers",
          std::string("h\nh\n1 2\0 3 4 5 6\n", 17) + "99999999999 -99999999999 5 6 7 8\n",
          records({{1, 2, 0}, {INT_MAX, INT_MIN, 5}}), records({{0, 0, 0}, {6, 7, 8}})},
@@ -188,14 +177,21 @@ TEST_F(Tabfold, ConvertsEveryKindOfOldSpareFile)
 
 TEST_F(Tabfold, ConvertsTheShippedExampleWithVerbatimPaths)
 {
-    const std::string old = EXAMPLES_DIR "/old-spare.txt";
+    const std::string example = EXAMPLES_DIR "/old-spare.txt";
     const std::string expected = read(EXAMPLES_DIR "/new-spare.txt");
-    write("new.txt", "a longer file that must be emptied first\n\n\n\n\n\n\n\n\n\n\n\n\n\n");
-    for (const std::string& newPath : {std::string("new.txt"), std::string("-new.txt"), at("new.txt").string()}) {
+    write("日本 old.spare", read(example));
+    const std::pair<std::string, std::string> cases[] = {
+        {example, "new.txt"},
+        {example, "-new.txt"},
+        {example, at("new.txt").string()},
+        {"日本 old.spare", "новый.spare"},  // outside every ANSI code page at once
+    };
+    for (const auto& [old, newPath] : cases) {
+        write(newPath, "a longer file that must be emptied first\n\n\n\n\n\n\n\n\n\n\n\n\n\n");
         const Outcome outcome = run({old, newPath});
         EXPECT_EQ(outcome.status, 0);
         EXPECT_EQ(outcome.out, announced(old, newPath));
-        EXPECT_EQ(read(at(newPath).lexically_normal()), expected) << newPath;
+        EXPECT_EQ(read(at(newPath)), expected) << newPath;
     }
 }
 
@@ -204,30 +200,43 @@ TEST_F(Tabfold, RefusesWhatItCannotConvertAndTouchesNothing)
     write("old.txt", "h\nh\n1 2 3 4 5 6\n");
     write("new.txt", "kept\n");
     fs::create_directory(at("dir"));
-    ASSERT_EQ(::mkfifo(at("fifo").c_str(), 0600), 0);
     fs::create_hard_link(at("old.txt"), at("hard.txt"));
-    fs::create_symlink("old.txt", at("soft.txt"));
+    if (!kOnWindows) {
+        ::close(openNewFifo(at("fifo")));
+        fs::create_symlink("old.txt", at("soft.txt"));
+    }
     const std::set<std::string> before = listing();
+    // The old spare file through a folder and back, and by a full (drive) path.
+    const std::string sameOld = (fs::path("dir") / ".." / "old.txt").string();
+    const std::string fullOld = at("old.txt").string();
+    enum class On { Any, Posix, Windows };
     const struct {
         std::vector<std::string> args;
         std::string out;
         int status;
+        On on = On::Any;
     } cases[] = {
         {{}, kUsage, 1},
         {{"old.txt"}, kUsage, 1},
         {{"old.txt", "new.txt", "more.txt"}, kUsage, 1},
         {{"missing.txt", "created.txt"}, "can not open missing.txt\n", 5},
         {{"dir", "created.txt"}, "can not open dir: not a regular file\n", 5},
-        {{"fifo", "new.txt"}, "can not open fifo: not a regular file\n", 5},
-        {{"/dev/null", "new.txt"}, "can not open /dev/null: not a regular file\n", 5},
+        {{"fifo", "new.txt"}, "can not open fifo: not a regular file\n", 5, On::Posix},
+        {{"/dev/null", "new.txt"}, "can not open /dev/null: not a regular file\n", 5, On::Posix},
+        {{"NUL", "new.txt"}, "can not open NUL: not a regular file\n", 5, On::Windows},
         {{"old.txt", "dir"}, "can not open dir\n", 5},
         {{"old.txt", "old.txt"}, "can not open old.txt: it is the old spare file\n", 5},
         {{"old.txt", "./old.txt"}, "can not open ./old.txt: it is the old spare file\n", 5},
+        {{"old.txt", sameOld}, "can not open " + sameOld + ": it is the old spare file\n", 5},
+        {{"old.txt", fullOld}, "can not open " + fullOld + ": it is the old spare file\n", 5},
+        {{"old.txt", "OLD.TXT"}, "can not open OLD.TXT: it is the old spare file\n", 5, On::Windows},
         {{"old.txt", "hard.txt"}, "can not open hard.txt: it is the old spare file\n", 5},
-        {{"old.txt", "soft.txt"}, "can not open soft.txt: it is the old spare file\n", 5},
-        {{"soft.txt", "old.txt"}, "can not open old.txt: it is the old spare file\n", 5},
+        {{"old.txt", "soft.txt"}, "can not open soft.txt: it is the old spare file\n", 5, On::Posix},
+        {{"soft.txt", "old.txt"}, "can not open old.txt: it is the old spare file\n", 5, On::Posix},
     };
     for (const auto& c : cases) {
+        if (c.on != On::Any && (c.on == On::Windows) != kOnWindows)
+            continue;
         const Outcome outcome = run(c.args);
         const std::string expected = c.status == 1 ? c.out : announced(c.args[0], c.args[1]) + c.out;
         EXPECT_EQ(outcome.out, expected);
@@ -251,6 +260,8 @@ const std::string kBigRight = records(std::vector<std::vector<int>>(40000, {234,
 
 TEST_F(Tabfold, ReportsFailedReadsAndWrites)
 {
+    if (kOnWindows)
+        GTEST_SKIP() << "Windows has no /dev/full, /proc/self/mem, FIFO or signal for a lost reader";
     for (const std::string& old : {std::string("h\nh\n1 2 3 4 5 6\n"), kBigOld}) {
         write("old.txt", old);
         const Outcome full = run({"old.txt", "/dev/full"});
@@ -270,8 +281,8 @@ TEST_F(Tabfold, ReportsFailedReadsAndWrites)
     }
 
     // A new spare file whose reader goes away is a failed write.
-    ASSERT_EQ(::mkfifo(at("fifo").c_str(), 0600), 0);
-    const int reader = ::open(at("fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int reader = openNewFifo(at("fifo"));
+    ASSERT_GE(reader, 0);
     const Outcome gone = run({"old.txt", "fifo"}, nullptr, {}, [&] {
         char byte;
         const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -288,6 +299,8 @@ TEST_F(Tabfold, ReportsFailedReadsAndWrites)
 // or resized while the reopening or a read of the right pass is held up.
 TEST_F(Tabfold, RefusesAnOldSpareFileThatChangesDuringTheConversion)
 {
+    if (kOnWindows)
+        GTEST_SKIP() << "strace cannot trace a Windows program";
     if (std::system("strace -o /dev/null true >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "strace is missing or cannot trace here";
     const std::string old = at("old.txt").string();

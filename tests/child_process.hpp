@@ -1,0 +1,27 @@
+// What the end-to-end tests do differently on each system: starting the
+// program and making a FIFO.  Each system has its own source.
+#ifndef TABFOLD_CHILD_PROCESS_HPP
+#define TABFOLD_CHILD_PROCESS_HPP
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+// True on Windows, where FIFOs, /dev and /proc do not exist.
+extern const bool kOnWindows;
+
+// Runs command (a program, then its arguments, in UTF-8) in folder, its
+// standard output written to outPath, or to a pipe whose reader has gone
+// when outPath is nullptr, and its standard error to errPath; calls
+// meanwhile while it runs.  A run that takes 20 s is ended.  Returns the
+// exit status, or 1000 and the number of the signal that ended it.
+int runChild(const std::vector<std::string>& command, const std::filesystem::path& folder,
+             const std::filesystem::path* outPath, const std::filesystem::path& errPath,
+             const std::function<void()>& meanwhile);
+
+// Makes a FIFO at path and opens it for reading without waiting for a
+// writer; returns the descriptor, or -1.
+int openNewFifo(const std::filesystem::path& path);
+
+#endif
