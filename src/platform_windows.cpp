@@ -130,10 +130,17 @@ char** argumentsInUtf8(int argc, char* argv[])
 
 bool describePath(const char* path, FileFacts& facts)
 {
-    // Opened only to be described, as folders can be, sharing everything.
-    const HANDLE handle = CreateFileW(
-        toUtf16(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    // Opened only to be described, as folders can be, sharing everything;
+    // the console (CON) opens only for reading or writing.
+    const std::wstring name = toUtf16(path);
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    for (const DWORD access : {DWORD{0}, DWORD{GENERIC_READ}}) {
+        handle = CreateFileW(name.c_str(), access,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (handle != INVALID_HANDLE_VALUE)
+            break;
+    }
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     const bool described = describeHandle(handle, facts);
