@@ -184,7 +184,7 @@ TEST_F(Tabfold, ConvertsTheShippedExampleWithVerbatimPaths)
         {example, "new.txt"},
         {example, "-new.txt"},
         {example, at("new.txt").string()},
-        {"日本 old.spare", "новый.spare"},  // outside every ANSI code page at once
+        {"日本 old.spare", "новый 📄.spare"},  // outside every ANSI code page at once
     };
     for (const auto& [old, newPath] : cases) {
         write(newPath, "a longer file that must be emptied first\n\n\n\n\n\n\n\n\n\n\n\n\n\n");
