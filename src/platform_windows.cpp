@@ -63,8 +63,10 @@ std::wstring toUtf16(const char* text)
         int taken = 1;
         for (; taken <= tail && (p[taken] & 0xC0) == 0x80; ++taken)
             c = c << 6 | (p[taken] & 0x3F);
-        if (taken <= tail)  // cut short: the byte alone
-            c = *p, taken = 1;
+        if (taken <= tail) {  // cut short: the byte alone
+            c = *p;
+            taken = 1;
+        }
         p += taken;
         if (c >= 0x10000) {
             utf16 += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
