@@ -104,20 +104,6 @@ bool readShortPiece(InputFile& in, LineBuffer& line)
 
 }  // namespace
 
-int scanIntegers(const char* text, std::int32_t* fields, int count)
-{
-    std::int32_t* targets[kMaxScannedIntegers];
-    count = count < kMaxScannedIntegers ? count : kMaxScannedIntegers;
-    for (int i = 0; i < count; ++i)
-        targets[i] = &fields[i];
-    const std::size_t length = std::strlen(text);
-    if (length >= kScanWindow)
-        return scanPiece(text, length, text + length + 1, 0, targets, count);
-    char window[kScanReadable] = {};  // the scanner reads a whole window
-    std::memcpy(window, text, length);
-    return scanPiece(window, length, std::end(window), 0, targets, count);
-}
-
 std::size_t formatSpareRecord(const SpareRecord& record, char* out)
 {
     char* p = putPaddedField(out, record.N1);

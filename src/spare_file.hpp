@@ -58,16 +58,6 @@ bool writeSpareRecord(OutputFile& out, const SpareRecord& record);
 // The longest record line: three 11-character integers, two blanks, newline.
 constexpr std::size_t kMaxRecordLineLength = 36;
 
-// The most integers scanIntegers reads: all those of a data line.
-constexpr int kMaxScannedIntegers = 6;
-
-// Scans up to count (at most kMaxScannedIntegers) integers from the
-// NUL-terminated text into fields, each after optional whitespace, with an
-// optional sign, saturating at the bounds of 32 bits.  Stops at the first
-// field without digits, leaving it and the rest untouched, and returns how
-// many fields were filled.
-int scanIntegers(const char* text, std::int32_t* fields, int count);
-
 // Formats a record line as "%-3d %-3d %d\n" into out, which must hold
 // kMaxRecordLineLength characters; returns the number written.
 std::size_t formatSpareRecord(const SpareRecord& record, char* out);

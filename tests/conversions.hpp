@@ -1,0 +1,124 @@
+// Whole conversions of an old spare file in a temporary file: by the
+// program's own code, on the widest and on the baseline instructions, and by
+// a plain reference that uses nothing but the C library's fgets (limit 255),
+// sscanf ("%ld" fields, clamped to 32 bits) and snprintf ("%-3d %-3d %d\n").
+// The differential tests and the fuzzer hold the first against the second.
+#ifndef TABFOLD_CONVERSIONS_HPP
+#define TABFOLD_CONVERSIONS_HPP
+
+#include "file_io.hpp"
+#include "plain_lines.hpp"
+#include "spare_file.hpp"
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+namespace conversions {
+
+// Aborts with a message when a step that cannot fail on a temporary file fails.
+inline void require(bool holds, const char* what)
+{
+    if (!holds) {
+        std::fprintf(stderr, "conversion set-up failed: %s\n", what);
+        std::abort();
+    }
+}
+
+// A new descriptor on the temporary file, at its start.
+inline int descriptorOf(std::FILE* file)
+{
+    std::rewind(file);
+    const int fd = ::dup(::fileno(file));
+    require(fd >= 0, "dup");
+    return fd;
+}
+
+// Everything in the temporary file.
+inline std::string contentsOf(std::FILE* file)
+{
+    std::rewind(file);
+    std::string text;
+    for (int c; (c = std::getc(file)) != EOF;)
+        text += static_cast<char>(c);
+    return text;
+}
+
+// The conversion by the program's own code, reading readSize bytes at a
+// time: plain lines straight from the block, on the baseline instructions
+// or the widest the processor has, and every other piece through the
+// operations.
+inline std::string convertWith(std::FILE* oldFile, std::size_t readSize, bool baseline)
+{
+    std::FILE* newFile = std::tmpfile();
+    require(newFile != nullptr, "tmpfile");
+    OutputFile out(descriptorOf(newFile));
+    LineBuffer line;
+    require(writeNewFileHeader(out), "header");
+    for (const Side side : {Side::Left, Side::Right}) {
+        InputFile in(descriptorOf(oldFile), readSize);
+        require(skipHeaderLines(in, line), "skip");
+        require(copyPieces(in, out, side, line, baseline) == PassEnd::Done, "pass");
+    }
+    require(out.close(), "close");
+    const std::string converted = contentsOf(newFile);
+    std::fclose(newFile);
+    return converted;
+}
+
+inline std::int32_t clamped(long value)
+{
+    return static_cast<std::int32_t>(std::clamp<long>(value, INT_MIN, INT_MAX));
+}
+
+// The conversion as the C library's streams do it.
+inline std::string convertReference(std::FILE* oldFile)
+{
+    std::string converted = "        DS3\nN1  N2  LINK#\n";
+    for (const bool right : {false, true}) {
+        std::rewind(oldFile);
+        char line[256];
+        for (int heading = 0; heading < 2; ++heading)
+            if (std::fgets(line, 255, oldFile) == nullptr)
+                break;
+        long record[3] = {0, 0, 0};
+        while (std::fgets(line, 255, oldFile) != nullptr) {
+            std::sscanf(line, right ? "%*d %*d %*d %ld %ld %ld" : "%ld %ld %ld", &record[0], &record[1],
+                        &record[2]);
+            char text[64];
+            const int length = std::snprintf(text, sizeof text, "%-3d %-3d %d\n", clamped(record[0]),
+                                             clamped(record[1]), clamped(record[2]));
+            converted.append(text, static_cast<std::size_t>(length));
+        }
+    }
+    return converted;
+}
+
+// Converts the old spare file of bytes in every way, reading readSize bytes
+// at a time; returns how the first conversion of the program's that differs
+// from the reference differs, or nothing when all agree.
+inline std::string differences(const std::string& bytes, std::size_t readSize)
+{
+    std::FILE* oldFile = std::tmpfile();
+    require(oldFile != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), oldFile) == bytes.size(),
+            "old spare file");
+    const std::string reference = convertReference(oldFile);
+    std::string found;
+    for (const bool baseline : {false, true}) {
+        const std::string converted = convertWith(oldFile, readSize, baseline);
+        if (converted != reference && found.empty())
+            found = std::string(baseline ? "baseline" : "widest") + " instructions, reads of " +
+                    std::to_string(readSize) + " bytes\n--- program:\n" + converted +
+                    "--- C library:\n" + reference;
+    }
+    std::fclose(oldFile);
+    return found;
+}
+
+}  // namespace conversions
+
+#endif
