@@ -8,20 +8,24 @@
 #include <string>
 #include <vector>
 
+// The path that the UTF-8 text names, on every system.
+inline std::filesystem::path utf8Path(const std::string& text)
+{
+    return std::u8string(text.begin(), text.end());
+}
+
 // True on Windows, where FIFOs, /dev and /proc do not exist.
 extern const bool kOnWindows;
 
 // Runs command (a program, then its arguments, in UTF-8) in folder, its
-// standard output written to outPath, or to a pipe whose reader has gone
-// when outPath is nullptr, and its standard error to errPath; calls
-// meanwhile while it runs.  A run that takes 20 s is ended.  Returns the
-// exit status, or 1000 and the number of the signal that ended it.
+// standard output written to outPath and its standard error to errPath;
+// calls meanwhile while it runs.  A run that takes 20 s is ended.  Returns
+// the exit status, or 1000 and the number of the signal that ended it.
 int runChild(const std::vector<std::string>& command, const std::filesystem::path& folder,
-             const std::filesystem::path* outPath, const std::filesystem::path& errPath,
+             const std::filesystem::path& outPath, const std::filesystem::path& errPath,
              const std::function<void()>& meanwhile);
 
-// Makes a FIFO at path and opens it for reading without waiting for a
-// writer; returns the descriptor, or -1.
-int openNewFifo(const std::filesystem::path& path);
+// Makes a FIFO at path; false when it cannot (always on Windows).
+bool makeFifo(const std::filesystem::path& path);
 
 #endif

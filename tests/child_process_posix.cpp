@@ -2,7 +2,6 @@
 #include "child_process.hpp"
 
 #include <cstdio>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,7 +9,7 @@
 const bool kOnWindows = false;
 
 int runChild(const std::vector<std::string>& command, const std::filesystem::path& folder,
-             const std::filesystem::path* outPath, const std::filesystem::path& errPath,
+             const std::filesystem::path& outPath, const std::filesystem::path& errPath,
              const std::function<void()>& meanwhile)
 {
     const pid_t child = ::fork();
@@ -20,11 +19,8 @@ int runChild(const std::vector<std::string>& command, const std::filesystem::pat
             argv.push_back(const_cast<char*>(word.c_str()));
         argv.push_back(nullptr);
         ::alarm(20);
-        int unread[2];
-        const bool toStdout = outPath == nullptr
-            ? ::pipe(unread) == 0 && ::close(unread[0]) == 0 && ::dup2(unread[1], 1) == 1
-            : std::freopen(outPath->c_str(), "w", stdout) != nullptr;
-        if (::chdir(folder.c_str()) == 0 && toStdout && std::freopen(errPath.c_str(), "w", stderr))
+        if (::chdir(folder.c_str()) == 0 && std::freopen(outPath.c_str(), "w", stdout) &&
+            std::freopen(errPath.c_str(), "w", stderr))
             ::execvp(argv[0], argv.data());
         ::_exit(127);
     }
@@ -35,9 +31,7 @@ int runChild(const std::vector<std::string>& command, const std::filesystem::pat
     return WIFEXITED(wait) ? WEXITSTATUS(wait) : 1000 + WTERMSIG(wait);
 }
 
-int openNewFifo(const std::filesystem::path& path)
+bool makeFifo(const std::filesystem::path& path)
 {
-    if (::mkfifo(path.c_str(), 0600) != 0)
-        return -1;
-    return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    return ::mkfifo(path.c_str(), 0600) == 0;
 }
