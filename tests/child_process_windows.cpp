@@ -9,13 +9,6 @@ const bool kOnWindows = true;
 
 namespace {
 
-// The argument in double quotes, which is all that the tests' arguments
-// need: none holds a double quote or ends with a backslash.
-std::wstring quoted(const std::string& argument)
-{
-    return L"\"" + utf8Path(argument).wstring() + L"\"";
-}
-
 // A file that the child inherits as a standard stream, emptied.
 HANDLE inheritedFile(const std::filesystem::path& path)
 {
@@ -30,9 +23,11 @@ int runChild(const std::vector<std::string>& command, const std::filesystem::pat
              const std::filesystem::path& outPath, const std::filesystem::path& errPath,
              const std::function<void()>& meanwhile)
 {
+    // Each argument in double quotes, which is all that the tests' arguments
+    // need: none holds a double quote or ends with a backslash.
     std::wstring line;
     for (const std::string& word : command)
-        line += (line.empty() ? L"" : L" ") + quoted(word);
+        line += (line.empty() ? L"\"" : L" \"") + utf8Path(word).wstring() + L"\"";
     STARTUPINFOW start{};
     start.cb = sizeof start;
     start.dwFlags = STARTF_USESTDHANDLES;
