@@ -14,7 +14,7 @@ inline std::filesystem::path utf8Path(const std::string& text)
     return std::u8string(text.begin(), text.end());
 }
 
-// True on Windows, where FIFOs, /dev and /proc do not exist.
+// True on Windows, where FIFOs, /dev and symbolic links for all do not exist.
 extern const bool kOnWindows;
 
 // Runs command (a program, then its arguments, in UTF-8) in folder, its
