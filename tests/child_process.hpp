@@ -14,7 +14,8 @@ inline std::filesystem::path utf8Path(const std::string& text)
     return std::u8string(text.begin(), text.end());
 }
 
-// True on Windows, where FIFOs, /dev and symbolic links for all do not exist.
+// True on Windows, which has no FIFOs and no /dev, and symbolic links only
+// for the privileged.
 extern const bool kOnWindows;
 
 // Runs command (a program, then its arguments, in UTF-8) in folder, its
