@@ -5,7 +5,8 @@
 //
 // The first byte of an input chooses how many bytes each read of the old
 // spare file asks for (0 for whole blocks), so that blocks end at every kind
-// of place in a line; the other bytes are the file.
+// of place in a line; the other bytes are the file.  The seeds in corpus/
+// are also converted by the differential tests.
 #include "conversions.hpp"
 
 #include <cstdint>
@@ -15,11 +16,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    if (size == 0)
-        return 0;
-    const std::size_t readSize = data[0] == 0 ? InputFile::kBlockSize : data[0];
-    const std::string found =
-        conversions::differences(std::string(reinterpret_cast<const char*>(data) + 1, size - 1), readSize);
+    const std::string found = conversions::differencesOfInput(std::string(reinterpret_cast<const char*>(data), size));
     if (!found.empty()) {
         std::fprintf(stderr, "conversions differ: %s\n", found.c_str());
         std::abort();

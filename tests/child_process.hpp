@@ -1,5 +1,5 @@
 // What the end-to-end tests do differently on each system: starting the
-// program and making a FIFO.  Each system has its own source.
+// program.  Each system has its own source.
 #ifndef TABFOLD_CHILD_PROCESS_HPP
 #define TABFOLD_CHILD_PROCESS_HPP
 
@@ -25,8 +25,5 @@ extern const bool kOnWindows;
 int runChild(const std::vector<std::string>& command, const std::filesystem::path& folder,
              const std::filesystem::path& outPath, const std::filesystem::path& errPath,
              const std::function<void()>& meanwhile);
-
-// Makes a FIFO at path; false when it cannot (always on Windows).
-bool makeFifo(const std::filesystem::path& path);
 
 #endif

@@ -2,7 +2,6 @@
 #include "child_process.hpp"
 
 #include <cstdio>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,9 +28,4 @@ int runChild(const std::vector<std::string>& command, const std::filesystem::pat
     int wait = 0;
     ::waitpid(child, &wait, 0);
     return WIFEXITED(wait) ? WEXITSTATUS(wait) : 1000 + WTERMSIG(wait);
-}
-
-bool makeFifo(const std::filesystem::path& path)
-{
-    return ::mkfifo(path.c_str(), 0600) == 0;
 }

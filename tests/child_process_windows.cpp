@@ -54,8 +54,3 @@ int runChild(const std::vector<std::string>& command, const std::filesystem::pat
     CloseHandle(child.hProcess);
     return static_cast<int>(status);
 }
-
-bool makeFifo(const std::filesystem::path&)
-{
-    return false;
-}

@@ -119,6 +119,17 @@ inline std::string differences(const std::string& bytes, std::size_t readSize)
     return found;
 }
 
+// differences() for an input of the fuzzer, or one of its seeds: the first
+// byte is how many bytes each read asks for (0 for whole blocks), the other
+// bytes are the old spare file.
+inline std::string differencesOfInput(const std::string& input)
+{
+    if (input.empty())
+        return "";
+    const auto readSize = static_cast<unsigned char>(input[0]);
+    return differences(input.substr(1), readSize == 0 ? InputFile::kBlockSize : readSize);
+}
+
 }  // namespace conversions
 
 #endif

@@ -1,14 +1,13 @@
-// The record line and whole conversions held against the C library, on the
-// inputs at the edges of each rule and on many generated ones: snprintf with
-// "%-3d %-3d %d\n", and the plain reference conversion of conversions.hpp,
-// which scans with sscanf.
+// Whole conversions held against the C library, on the inputs at the edges of
+// each rule and on many generated ones: the plain reference conversion of
+// conversions.hpp, which scans with sscanf and writes with snprintf.
 #include "conversions.hpp"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <climits>
-#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -31,26 +30,6 @@ std::string randomPiece(std::mt19937& random)
             text += alphabet[random() % (sizeof alphabet - 1)];
     }
     return text;
-}
-
-TEST(Differential, RecordLineAgreesWithSnprintf)
-{
-    const std::int32_t boundaries[] = {INT_MIN, -100, -99, -10, -1, 0, 9, 99, 999, 1000, INT_MAX};
-    std::vector<SpareRecord> records;
-    for (std::int32_t a : boundaries)
-        for (std::int32_t b : boundaries)
-            for (std::int32_t c : boundaries)
-                records.push_back({a, b, c});
-    std::mt19937 random(7);
-    std::uniform_int_distribution<std::int32_t> any(INT_MIN, INT_MAX), small(-1200, 1200);
-    for (int i = 0; i < 100000; ++i)
-        records.push_back(i % 2 ? SpareRecord{any(random), any(random), any(random)}
-                                : SpareRecord{small(random), small(random), small(random)});
-    for (const SpareRecord& r : records) {
-        char expected[64], actual[kMaxRecordLineLength];
-        const int length = std::snprintf(expected, sizeof expected, "%-3d %-3d %d\n", r.N1, r.N2, r.LINK);
-        ASSERT_EQ(std::string(actual, formatSpareRecord(r, actual)), std::string(expected, length));
-    }
 }
 
 // An integer as data lines hold them: mostly short, now and then with a
@@ -90,28 +69,25 @@ std::string randomOldFile(std::mt19937& random)
     return file;
 }
 
+// Every seed of the fuzzer (the edges of each scanning rule and of the
+// record line's widths among them), then many generated files, each at one
+// of the read sizes: one byte, around the scan window, a piece and the 4 KiB
+// segments of plain lines, and whole blocks.
 TEST(Differential, ConversionAgreesWithTheCLibrary)
 {
-    // Reads of one byte, around the scan window and a piece, and whole
-    // blocks.
+    int seeds = 0;
+    for (const auto& seed : std::filesystem::directory_iterator(FUZZ_CORPUS_DIR)) {
+        std::ifstream file(seed.path(), std::ios::binary);
+        ASSERT_EQ(differencesOfInput({std::istreambuf_iterator<char>(file), {}}), "") << seed.path();
+        ++seeds;
+    }
+    ASSERT_GE(seeds, 10) << FUZZ_CORPUS_DIR;
     const std::size_t readSizes[] = {1, 15, 16, 63, 64, 65, 255, 256, 4096, InputFile::kBlockSize};
-    std::vector<std::pair<std::string, std::size_t>> cases = {
-        // The edges of the scanning rules: whitespace of every kind, a sign
-        // straight after a digit, signs without digits, and the bounds of
-        // 32 bits and past them.
-        {"h\nh\n \t\v\f\r7 8\r\n10-20-30 40 50 60\n+7 -0 1+2\n+-5\n- 5\n0x10 2\n"
-         "2147483647 2147483648 -2147483648 -2147483649\n"
-         "99999999999999999999999 -99999999999999999999999 000000000000000000042\n"
-         "4294967296 4294967295 -4294967296 18446744073709551616 -18446744073709551617\n",
-         InputFile::kBlockSize},
-        // A short last read, where the block still holds newlines of the
-        // read before it.
-        {std::string(16, '\n') + "1\n2345", 16}};
     std::mt19937 random(2026);
-    for (int i = 0; i < 2000; ++i)
-        cases.emplace_back(randomOldFile(random), readSizes[random() % std::size(readSizes)]);
-    for (const auto& [bytes, readSize] : cases)
-        ASSERT_EQ(differences(bytes, readSize), "") << "old spare file:\n" << bytes;
+    for (int i = 0; i < 2000; ++i) {
+        const std::string file = randomOldFile(random);
+        ASSERT_EQ(differences(file, readSizes[random() % std::size(readSizes)]), "") << "old spare file:\n" << file;
+    }
 }
 
 }  // namespace

@@ -87,73 +87,62 @@ protected:
 
 // What the conversion makes of every line is held against the C library in
 // differential_test.cpp; here the built program converts whole files, under
-// paths taken as they are given, into new spare files that held more.
-TEST_F(Tabfold, ConvertsOldSpareFilesUnderVerbatimPaths)
+// paths taken as they are given, into new spare files that held more, and
+// refuses what it cannot convert, touching no file.
+TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
 {
+    const std::string kept = "h\nh\n1 2 3 4 5 6\n";
     const std::string example = read(EXAMPLES_DIR "/old-spare.txt");
     const std::string converted = read(EXAMPLES_DIR "/new-spare.txt");
-    const struct {
-        std::string oldPath, newPath;
-        std::string old, expected;
-    } cases[] = {
-        {"old.txt", "new.txt", "", kHeading},
-        {"old.txt", "new.txt", "        DS3\n", kHeading},
-        // A Ctrl-Z byte is data, which a read in text mode would end at.
-        {"old.txt", "new.txt", "h\nh\n1 2 3 4 5 6\x1a\n7 8 9 10 11 12\n",
-         kHeading + "1   2   3\n7   8   9\n4   5   6\n10  11  12\n"},
-        {"old.txt", "-new.txt", example, converted},
-        {"old.txt", at("new.txt").string(), example, converted},
-        {"日本 old.spare", "новый 📄.spare", example, converted},  // outside every ANSI code page at once
-    };
-    for (const auto& c : cases) {
-        write(c.oldPath, c.old);
-        write(c.newPath, "a longer file that must be emptied first\n\n\n\n\n\n\n\n\n\n\n\n\n\n");
-        EXPECT_EQ(run({c.oldPath, c.newPath}), Outcome(0, announced(c.oldPath, c.newPath)));
-        EXPECT_EQ(read(at(c.newPath)), c.expected) << c.newPath;
-        EXPECT_EQ(read(at(c.oldPath)), c.old) << c.newPath;
-    }
-}
-
-TEST_F(Tabfold, RefusesWhatItCannotConvertAndTouchesNothing)
-{
-    write("old.txt", "h\nh\n1 2 3 4 5 6\n");
-    write("new.txt", "kept\n");
+    write("old.txt", kept);
     fs::create_directory(at("dir"));
     fs::create_hard_link(at("old.txt"), at("hard.txt"));
     if (!kOnWindows) {
-        ASSERT_TRUE(makeFifo(at("fifo")));
+        ASSERT_EQ(std::system(("mkfifo '" + at("fifo").string() + "'").c_str()), 0);
         fs::create_symlink("old.txt", at("soft.txt"));
     }
-    const long before = files();
     enum class On { Any, Posix, Windows };
     const struct {
         std::vector<std::string> args;
-        std::string out;
+        std::string out;  // after the announcements
         int status;
+        std::string old = {}, expected = {};  // a conversion's old and new spare file
         On on = On::Any;
     } cases[] = {
+        {{"old.txt", "new.txt"}, "", 0, "", kHeading},
+        // A Ctrl-Z byte is data, which a read in text mode would end at.
+        {{"old.txt", "new.txt"}, "", 0, "h\nh\n1 2 3 4 5 6\x1a\n7 8 9 10 11 12\n",
+         kHeading + "1   2   3\n7   8   9\n4   5   6\n10  11  12\n"},
+        {{"old.txt", "-new.txt"}, "", 0, example, converted},
+        {{"old.txt", at("new.txt").string()}, "", 0, example, converted},
+        {{"日本 old.spare", "новый 📄.spare"}, "", 0, example, converted},  // outside every ANSI code page at once
         {{}, kUsage, 1},
         {{"old.txt"}, kUsage, 1},
         {{"old.txt", "new.txt", "more.txt"}, kUsage, 1},
         {{"missing.txt", "created.txt"}, "can not open missing.txt\n", 5},
         {{"dir", "created.txt"}, "can not open dir: not a regular file\n", 5},
-        {{"fifo", "new.txt"}, "can not open fifo: not a regular file\n", 5, On::Posix},
-        {{"/dev/null", "new.txt"}, "can not open /dev/null: not a regular file\n", 5, On::Posix},
-        {{"NUL", "new.txt"}, "can not open NUL: not a regular file\n", 5, On::Windows},
+        {{"fifo", "new.txt"}, "can not open fifo: not a regular file\n", 5, {}, {}, On::Posix},
+        {{"/dev/null", "new.txt"}, "can not open /dev/null: not a regular file\n", 5, {}, {}, On::Posix},
+        {{"NUL", "new.txt"}, "can not open NUL: not a regular file\n", 5, {}, {}, On::Windows},
         {{"old.txt", "dir"}, "can not open dir\n", 5},
         {{"old.txt", "old.txt"}, "can not open old.txt: it is the old spare file\n", 5},
         {{"old.txt", "./old.txt"}, "can not open ./old.txt: it is the old spare file\n", 5},
-        {{"old.txt", "OLD.TXT"}, "can not open OLD.TXT: it is the old spare file\n", 5, On::Windows},
+        {{"old.txt", "OLD.TXT"}, "can not open OLD.TXT: it is the old spare file\n", 5, {}, {}, On::Windows},
         {{"old.txt", "hard.txt"}, "can not open hard.txt: it is the old spare file\n", 5},
-        {{"old.txt", "soft.txt"}, "can not open soft.txt: it is the old spare file\n", 5, On::Posix},
+        {{"old.txt", "soft.txt"}, "can not open soft.txt: it is the old spare file\n", 5, {}, {}, On::Posix},
     };
     for (const auto& c : cases) {
         if (c.on != On::Any && (c.on == On::Windows) != kOnWindows)
             continue;
+        const bool converts = c.status == 0;
+        const std::string oldPath = converts ? c.args[0] : "old.txt", newPath = converts ? c.args[1] : "new.txt";
+        write(oldPath, converts ? c.old : kept);
+        write(newPath, converts ? "a longer file that must be emptied first\n\n\n\n\n\n\n\n\n\n\n\n" : "kept\n");
+        const long before = files();
         const std::string expected = c.status == 1 ? c.out : announced(c.args[0], c.args[1]) + c.out;
         EXPECT_EQ(run(c.args), Outcome(c.status, expected));
-        EXPECT_EQ(read(at("old.txt")), "h\nh\n1 2 3 4 5 6\n") << expected;
-        EXPECT_EQ(read(at("new.txt")), "kept\n") << expected;
+        EXPECT_EQ(read(at(oldPath)), converts ? c.old : kept) << expected;
+        EXPECT_EQ(read(at(newPath)), converts ? c.expected : "kept\n") << expected;
         EXPECT_EQ(files(), before) << expected;
     }
 }
