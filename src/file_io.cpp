@@ -1,23 +1,112 @@
 #include "file_io.hpp"
 
-#include <cerrno>
-#include <cstring>
-#include <unistd.h>
+#include "platform.hpp"
+#include "vectors.hpp"
 
-InputFile::~InputFile()
+#include <cstring>
+#include <utility>
+
+namespace {
+
+// Four 64-bit lanes, added all at once: a chunk is two of them.
+using Lanes = std::uint64_t __attribute__((vector_size(32)));
+static_assert(2 * sizeof(Lanes) == Fingerprint::kChunk);
+
+// Adds the count chunks at bytes into the two sums, each eight lanes wide.
+__attribute__((always_inline)) inline void sumChunks(std::uint64_t* sums, std::uint64_t* sumsOfSums,
+                                                     const char* bytes, std::size_t count)
 {
-    if (fd_ >= 0)
-        ::close(fd_);  // a file only read has nothing to lose at close
+    Lanes low, high, lowSums, highSums, lowBytes, highBytes;
+    std::memcpy(&low, sums, sizeof low);
+    std::memcpy(&high, sums + 4, sizeof high);
+    std::memcpy(&lowSums, sumsOfSums, sizeof lowSums);
+    std::memcpy(&highSums, sumsOfSums + 4, sizeof highSums);
+    for (; count > 0; --count, bytes += Fingerprint::kChunk) {
+        std::memcpy(&lowBytes, bytes, sizeof lowBytes);
+        std::memcpy(&highBytes, bytes + sizeof lowBytes, sizeof highBytes);
+        low += lowBytes;
+        high += highBytes;
+        lowSums += low;
+        highSums += high;
+    }
+    std::memcpy(sums, &low, sizeof low);
+    std::memcpy(sums + 4, &high, sizeof high);
+    std::memcpy(sumsOfSums, &lowSums, sizeof lowSums);
+    std::memcpy(sumsOfSums + 4, &highSums, sizeof highSums);
+}
+
+// The same, compiled for AVX2 where the processor has it.
+void sumChunksBaseline(std::uint64_t* sums, std::uint64_t* sumsOfSums, const char* bytes, std::size_t count)
+{
+    sumChunks(sums, sumsOfSums, bytes, count);
+}
+#ifdef TABFOLD_SCAN_WITH_AVX2
+__attribute__((target("avx2"))) void sumChunksAvx2(std::uint64_t* sums, std::uint64_t* sumsOfSums,
+                                                   const char* bytes, std::size_t count)
+{
+    sumChunks(sums, sumsOfSums, bytes, count);
+}
+#endif
+
+}  // namespace
+
+Fingerprint::Fingerprint()
+#ifdef TABFOLD_SCAN_WITH_AVX2
+    : avx2_(processorHasAvx2())
+#else
+    : avx2_(false)
+#endif
+{
+}
+
+void Fingerprint::add(const char* bytes, std::size_t count)
+{
+    total_ += count;
+    if (pendingCount_ > 0) {
+        const std::size_t taken = count < kChunk - pendingCount_ ? count : kChunk - pendingCount_;
+        std::memcpy(pending_ + pendingCount_, bytes, taken);
+        pendingCount_ += taken;
+        bytes += taken;
+        count -= taken;
+        if (pendingCount_ < kChunk)
+            return;
+        addChunks(pending_, 1);
+        pendingCount_ = 0;
+    }
+    addChunks(bytes, count / kChunk);
+    pendingCount_ = count % kChunk;
+    std::memcpy(pending_, bytes + count - pendingCount_, pendingCount_);
+}
+
+bool Fingerprint::operator==(const Fingerprint& other) const
+{
+    return total_ == other.total_ && std::memcmp(sums_, other.sums_, sizeof sums_) == 0 &&
+           std::memcmp(sumsOfSums_, other.sumsOfSums_, sizeof sumsOfSums_) == 0 &&
+           std::memcmp(pending_, other.pending_, pendingCount_) == 0;
+}
+
+void Fingerprint::addChunks(const char* chunks, std::size_t count)
+{
+#ifdef TABFOLD_SCAN_WITH_AVX2
+    if (avx2_)
+        return sumChunksAvx2(sums_, sumsOfSums_, chunks, count);
+#endif
+    sumChunksBaseline(sums_, sumsOfSums_, chunks, count);
+}
+
+InputFile::InputFile(FileHandle file, std::size_t readSize)
+    : file_(std::move(file)),
+      readSize_(readSize >= 1 && readSize <= kBlockSize ? readSize : kBlockSize),
+      block_(allocateBuffer(kBlockSize + kReadAhead)),
+      failed_(block_ == nullptr)
+{
 }
 
 bool InputFile::refill()
 {
     if (ended_ || failed_)
         return false;
-    ssize_t got;
-    do {
-        got = ::read(fd_, block_.data(), readSize_);
-    } while (got < 0 && errno == EINTR);
+    const std::ptrdiff_t got = readSome(file_, block_.get(), readSize_);
     if (got <= 0) {
         ended_ = got == 0;
         failed_ = got < 0;
@@ -25,14 +114,14 @@ bool InputFile::refill()
     }
     begin_ = 0;
     end_ = static_cast<std::size_t>(got);
-    std::memset(block_.data() + end_, 0, kReadAhead);
+    std::memset(block_.get() + end_, 0, kReadAhead);
+    fingerprint_.add(block_.get(), end_);
     return true;
 }
 
-OutputFile::~OutputFile()
+OutputFile::OutputFile(FileHandle file)
+    : file_(std::move(file)), buffer_(allocateBuffer(kBufferSize)), failed_(buffer_ == nullptr)
 {
-    if (fd_ >= 0)
-        ::close(fd_);  // only reached on a failure path, already reported
 }
 
 bool OutputFile::put(const char* bytes, std::size_t count)
@@ -47,32 +136,28 @@ bool OutputFile::put(const char* bytes, std::size_t count)
 
 char* OutputFile::flushForRoom(std::size_t count)
 {
-    if (count > buffer_.size() - used_ && !flush())
+    if (count > kBufferSize - used_ && !flush())
         return nullptr;
-    return failed_ ? nullptr : buffer_.data() + used_;
+    return failed_ ? nullptr : buffer_.get() + used_;
 }
 
 bool OutputFile::flush()
 {
     const std::size_t pending = used_;
     used_ = 0;
-    return writeAll(buffer_.data(), pending);
+    return writeAll(buffer_.get(), pending);
 }
 
 bool OutputFile::close()
 {
     const bool flushed = flush();
-    const int closed = ::close(fd_);
-    fd_ = -1;
-    return flushed && closed == 0;
+    return file_.close() && flushed;
 }
 
 bool OutputFile::writeAll(const char* bytes, std::size_t count)
 {
     while (count > 0 && !failed_) {
-        const ssize_t wrote = ::write(fd_, bytes, count);
-        if (wrote < 0 && errno == EINTR)
-            continue;
+        const std::ptrdiff_t wrote = writeSome(file_, bytes, count);
         if (wrote <= 0) {
             failed_ = true;
             break;

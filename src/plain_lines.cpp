@@ -7,10 +7,7 @@
 #include <bit>
 #include <cstring>
 
-// On x86, a second copy of the converter is built for the processors that
-// have AVX2 and BMI2, and chosen when the program runs on one.
-#if defined(TABFOLD_SCAN_WITH_SSE2) && (defined(__x86_64__) || defined(__i386__))
-#define TABFOLD_SCAN_WITH_AVX2 1
+#ifdef TABFOLD_SCAN_WITH_AVX2
 #include <immintrin.h>
 #endif
 

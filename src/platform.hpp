@@ -4,17 +4,66 @@
 #ifndef TABFOLD_PLATFORM_HPP
 #define TABFOLD_PLATFORM_HPP
 
+#include <cstddef>
 #include <cstdint>
+
+// A time stamp of a file, in whole seconds and the nanoseconds past them,
+// compared field by field so that no date overflows.
+struct FileTime {
+    std::int64_t seconds = 0;
+    std::int64_t nanoseconds = 0;
+
+    bool operator==(const FileTime&) const = default;
+};
 
 // What the program knows of a file: which file it is, whatever path led to
 // it, whether it is a regular file, and enough of its state to see that it
-// changed.
+// changed.  The file system may lie about any of it: the identity and the
+// times are checks that can be fooled, never a proof.
 struct FileFacts {
-    std::uint64_t volume;   // the device, or the volume's serial number
-    std::uint64_t index;    // the inode, or the file index on the volume
-    std::int64_t size;      // in bytes
-    std::int64_t modified;  // the modification time, in the system's finest unit
-    bool regular;           // an ordinary file of data, no folder or device
+    std::uint64_t volume = 0;  // the device, or the volume's serial number
+    std::uint64_t index = 0;   // the inode, or the file index on the volume
+    std::int64_t size = 0;     // in bytes
+    FileTime modified;         // when its data last changed
+    FileTime changed;          // when its data or its metadata last changed
+    bool regular = false;      // an ordinary file of data, no folder or device
+};
+
+// Closes the descriptor; false when the system reports an error.
+bool closeFile(int fd);
+
+// An open file descriptor, closed when its owner ends; it can be moved,
+// never copied.
+class FileHandle {
+public:
+    FileHandle() = default;
+    explicit FileHandle(int fd) : fd_(fd) {}
+    FileHandle(FileHandle&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    FileHandle& operator=(FileHandle&& other) noexcept
+    {
+        if (this != &other) {
+            close();
+            fd_ = other.fd_;
+            other.fd_ = -1;
+        }
+        return *this;
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    ~FileHandle() { close(); }
+
+    bool isOpen() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+    // Closes the descriptor now; false when that failed.
+    bool close()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd < 0 || closeFile(fd);
+    }
+
+private:
+    int fd_ = -1;
 };
 
 // Makes the process ready for the conversion: standard output takes bytes
@@ -30,21 +79,41 @@ char** argumentsInUtf8(int argc, char* argv[]);
 // can be found there.
 bool describePath(const char* path, FileFacts& facts);
 
-// Describes the file open on fd; false when the system cannot tell.
-bool describeOpenFile(int fd, FileFacts& facts);
+// Describes the open file; false when the system cannot tell.
+bool describeOpenFile(const FileHandle& file, FileFacts& facts);
 
-// Opens path for reading bytes as they are; the opening never waits, even
-// on a FIFO.  Returns a descriptor that child processes do not inherit, or
-// -1.
-int openForReading(const char* path);
+// Opens path for reading bytes as they are, in a handle that child
+// processes do not inherit; not open when it cannot.  The opening never
+// waits on a FIFO, but it does wait for a lease that another program holds
+// on a regular file (as a file server may), as any reader would.
+FileHandle openForReading(const char* path);
 
 // Opens path for writing bytes as they are, creating the file but not
-// emptying it.  Returns a descriptor that child processes do not inherit,
-// or -1.
-int openForWriting(const char* path);
+// emptying it, in a handle that child processes do not inherit; not open
+// when it cannot.
+FileHandle openForWriting(const char* path);
 
-// Empties the regular file open for writing on fd; false when it cannot.
-bool emptyFile(int fd);
+// How taking a lock on a file ended.
+enum class Lock { Taken, HeldElsewhere, Unsupported };
+
+// Locks the whole open file for this process alone, without waiting; the lock
+// lasts until the handle is closed.  Unsupported where the file system has
+// no locks.
+Lock lockExclusively(const FileHandle& file);
+
+// Empties the regular file open for writing; false when it cannot.
+bool emptyFile(const FileHandle& file);
+
+// Reads up to count bytes at the file's position; returns how many (0 at
+// the end of the file), or -1 on an error.
+std::ptrdiff_t readSome(const FileHandle& file, char* bytes, std::size_t count);
+
+// Reads the first count bytes of the file, fewer only where it is shorter,
+// leaving its position as it was; returns how many, or -1 on an error.
+std::ptrdiff_t readFromStart(const FileHandle& file, char* bytes, std::size_t count);
+
+// Writes up to count bytes; returns how many, or -1 on an error.
+std::ptrdiff_t writeSome(const FileHandle& file, const char* bytes, std::size_t count);
 
 // True when the processor, and the system for it, let the program use AVX2,
 // BMI1, BMI2 and POPCNT (asked only on x86).

@@ -1,8 +1,10 @@
 // The platform layer on Linux and other POSIX systems.
 #include "platform.hpp"
 
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,11 +15,27 @@ FileFacts factsOf(const struct stat& info)
 {
     return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
             static_cast<std::int64_t>(info.st_size),
-            static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
+            {static_cast<std::int64_t>(info.st_mtim.tv_sec), info.st_mtim.tv_nsec},
+            {static_cast<std::int64_t>(info.st_ctim.tv_sec), info.st_ctim.tv_nsec},
             S_ISREG(info.st_mode)};
 }
 
+// Opens path with the flags, retrying an opening that a signal broke off.
+int openRetrying(const char* path, int flags)
+{
+    int fd;
+    do
+        fd = ::open(path, flags | O_CLOEXEC, 0666);
+    while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
 }  // namespace
+
+bool closeFile(int fd)
+{
+    return ::close(fd) == 0;
+}
 
 void prepareProcess()
 {
@@ -38,33 +56,84 @@ bool describePath(const char* path, FileFacts& facts)
     return true;
 }
 
-bool describeOpenFile(int fd, FileFacts& facts)
+bool describeOpenFile(const FileHandle& file, FileFacts& facts)
 {
     struct stat info;
-    if (::fstat(fd, &info) != 0)
+    if (::fstat(file.fd(), &info) != 0)
         return false;
     facts = factsOf(info);
     return true;
 }
 
-int openForReading(const char* path)
+FileHandle openForReading(const char* path)
 {
-    // Not blocking at the opening, in case the path names a FIFO; reads
-    // then wait for data as usual.
-    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // Not waiting at the opening, in case the path names a FIFO.  A regular
+    // file under another program's lease answers EWOULDBLOCK to that: it is
+    // opened again, waiting, as the lease is given up.
+    int fd = openRetrying(path, O_RDONLY | O_NONBLOCK);
+    if (fd < 0 && errno == EWOULDBLOCK) {
+        struct stat info;
+        if (::stat(path, &info) == 0 && S_ISREG(info.st_mode))
+            fd = openRetrying(path, O_RDONLY);
+    }
     if (fd >= 0)
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return fd;
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);  // reads wait for data
+    return FileHandle(fd);
 }
 
-int openForWriting(const char* path)
+FileHandle openForWriting(const char* path)
 {
-    return ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    return FileHandle(openRetrying(path, O_WRONLY | O_CREAT));
 }
 
-bool emptyFile(int fd)
+Lock lockExclusively(const FileHandle& file)
 {
-    return ::ftruncate(fd, 0) == 0;
+    int locked;
+    do
+        locked = ::flock(file.fd(), LOCK_EX | LOCK_NB);
+    while (locked != 0 && errno == EINTR);
+    if (locked == 0)
+        return Lock::Taken;
+    return errno == EWOULDBLOCK ? Lock::HeldElsewhere : Lock::Unsupported;
+}
+
+bool emptyFile(const FileHandle& file)
+{
+    return ::ftruncate(file.fd(), 0) == 0;
+}
+
+std::ptrdiff_t readSome(const FileHandle& file, char* bytes, std::size_t count)
+{
+    ssize_t got;
+    do
+        got = ::read(file.fd(), bytes, count);
+    while (got < 0 && errno == EINTR);
+    return got;
+}
+
+std::ptrdiff_t readFromStart(const FileHandle& file, char* bytes, std::size_t count)
+{
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t got = ::pread(file.fd(), bytes + done, count - done, static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
+        done += static_cast<std::size_t>(got);
+    }
+    return static_cast<std::ptrdiff_t>(done);
+}
+
+std::ptrdiff_t writeSome(const FileHandle& file, const char* bytes, std::size_t count)
+{
+    ssize_t wrote;
+    do
+        wrote = ::write(file.fd(), bytes, count);
+    while (wrote < 0 && errno == EINTR);
+    return wrote;
 }
 
 #if defined(__x86_64__) || defined(__i386__)

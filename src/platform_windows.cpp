@@ -85,29 +85,52 @@ char* lastingCopy(const std::string& text)
     return copy;
 }
 
+// The 64-bit number of the two halves.
+std::uint64_t joined(DWORD high, DWORD low)
+{
+    return static_cast<std::uint64_t>(high) << 32 | low;
+}
+
+// A time in Windows' units of 100 nanoseconds.
+FileTime timeOf(std::uint64_t ticks)
+{
+    return {static_cast<std::int64_t>(ticks / 10000000), static_cast<std::int64_t>(ticks % 10000000 * 100)};
+}
+
 // Describes the file open on handle; false when the system cannot tell.
-// Folders and devices (NUL, CON, pipes) are no regular files.
+// Folders and devices (NUL, CON, pipes) are no regular files.  The change
+// time, of data or metadata, is asked apart: not every system has it.
 bool describeHandle(HANDLE handle, FileFacts& facts)
 {
     if (GetFileType(handle) != FILE_TYPE_DISK) {
-        facts = {0, 0, 0, 0, false};
+        facts = {};
         return true;
     }
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(handle, &info))
         return false;
-    const auto joined = [](DWORD high, DWORD low) {
-        return static_cast<std::uint64_t>(high) << 32 | low;
-    };
+    FILE_BASIC_INFO basic{};
+    GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic);
     facts = {info.dwVolumeSerialNumber, joined(info.nFileIndexHigh, info.nFileIndexLow),
              static_cast<std::int64_t>(joined(info.nFileSizeHigh, info.nFileSizeLow)),
-             static_cast<std::int64_t>(
-                 joined(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime)),
+             timeOf(joined(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime)),
+             timeOf(static_cast<std::uint64_t>(basic.ChangeTime.QuadPart)),
              (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0};
     return true;
 }
 
+// The system's handle of the descriptor.
+HANDLE handleOf(const FileHandle& file)
+{
+    return reinterpret_cast<HANDLE>(_get_osfhandle(file.fd()));
+}
+
 }  // namespace
+
+bool closeFile(int fd)
+{
+    return _close(fd) == 0;
+}
 
 void prepareProcess()
 {
@@ -150,26 +173,60 @@ bool describePath(const char* path, FileFacts& facts)
     return described;
 }
 
-bool describeOpenFile(int fd, FileFacts& facts)
+bool describeOpenFile(const FileHandle& file, FileFacts& facts)
 {
-    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    const HANDLE handle = handleOf(file);
     return handle != INVALID_HANDLE_VALUE && describeHandle(handle, facts);
 }
 
-int openForReading(const char* path)
+FileHandle openForReading(const char* path)
 {
-    return _wopen(toUtf16(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+    return FileHandle(_wopen(toUtf16(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT));
 }
 
-int openForWriting(const char* path)
+FileHandle openForWriting(const char* path)
 {
-    return _wopen(toUtf16(path).c_str(), _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT,
-                  _S_IREAD | _S_IWRITE);
+    return FileHandle(_wopen(toUtf16(path).c_str(), _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT,
+                             _S_IREAD | _S_IWRITE));
 }
 
-bool emptyFile(int fd)
+Lock lockExclusively(const FileHandle& file)
 {
-    return _chsize(fd, 0) == 0;
+    OVERLAPPED whole{};
+    if (LockFileEx(handleOf(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD,
+                   MAXDWORD, &whole))
+        return Lock::Taken;
+    return GetLastError() == ERROR_LOCK_VIOLATION ? Lock::HeldElsewhere : Lock::Unsupported;
+}
+
+bool emptyFile(const FileHandle& file)
+{
+    return _chsize_s(file.fd(), 0) == 0;
+}
+
+std::ptrdiff_t readSome(const FileHandle& file, char* bytes, std::size_t count)
+{
+    return _read(file.fd(), bytes, static_cast<unsigned>(count));
+}
+
+std::ptrdiff_t readFromStart(const FileHandle& file, char* bytes, std::size_t count)
+{
+    const long long position = _telli64(file.fd());
+    if (position < 0 || _lseeki64(file.fd(), 0, SEEK_SET) != 0)
+        return -1;
+    std::size_t done = 0;
+    int got = 1;
+    while (done < count && got > 0) {
+        got = _read(file.fd(), bytes + done, static_cast<unsigned>(count - done));
+        done += got > 0 ? static_cast<std::size_t>(got) : 0;
+    }
+    const bool back = _lseeki64(file.fd(), position, SEEK_SET) == position;
+    return got >= 0 && back ? static_cast<std::ptrdiff_t>(done) : -1;
+}
+
+std::ptrdiff_t writeSome(const FileHandle& file, const char* bytes, std::size_t count)
+{
+    return _write(file.fd(), bytes, static_cast<unsigned>(count));
 }
 
 #if defined(__x86_64__) || defined(__i386__)

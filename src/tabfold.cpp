@@ -3,8 +3,9 @@
 // then all right records, under a two-line heading.
 //
 // The old spare file is read twice, closed and opened again in between, so
-// that memory use does not depend on its size.  Every message goes to
-// standard output; failures end the run with a fixed exit status.
+// that memory use does not depend on its size; the two readings must find
+// the same file holding the same bytes.  Every message goes to standard
+// output; failures end the run with a fixed exit status.
 
 #include "file_io.hpp"
 #include "plain_lines.hpp"
@@ -12,7 +13,8 @@
 #include "spare_file.hpp"
 
 #include <cstdio>
-#include <unistd.h>
+#include <cstring>
+#include <utility>
 
 int runConversion(int argc, char* argv[]);
 
@@ -20,9 +22,43 @@ namespace {
 
 constexpr int kStatusSuccess = 0;
 constexpr int kStatusUsage = 1;
-constexpr int kStatusCannotOpen = 5;
-constexpr int kStatusCannotRead = 5;
 constexpr int kStatusCannotWrite = 255;
+
+// Every way a conversion can fail.
+enum class Failure {
+    CannotOpen,
+    NotRegularFile,
+    IsOldSpareFile,
+    LockedElsewhere,
+    ChangedBeforeReopening,
+    CannotRead,
+    ChangedWhileRead,
+    CannotWrite,
+};
+
+// The message of each failure, which names a path, and its exit status.
+struct FailureReport {
+    const char* format;
+    int status;
+};
+constexpr FailureReport kReports[] = {
+    {"can not open %s\n", 5},
+    {"can not open %s: not a regular file\n", 5},
+    {"can not open %s: it is the old spare file\n", 5},
+    {"can not open %s: it is locked by another program\n", 5},
+    {"can not open %s: it changed during the conversion\n", 5},
+    {"can not read %s\n", 5},
+    {"can not read %s: it changed during the conversion\n", 5},
+    {"can not write %s\n", kStatusCannotWrite},
+};
+
+// Prints the message of the failure about path; returns its exit status.
+int report(Failure failure, const char* path)
+{
+    const FailureReport& entry = kReports[static_cast<int>(failure)];
+    std::printf(entry.format, path);
+    return entry.status;
+}
 
 // The two paths of one run, as given on the command line.
 struct SparePaths {
@@ -30,225 +66,172 @@ struct SparePaths {
     const char* newPath;
 };
 
-// Reports a file that cannot be opened; returns the exit status.
-int cannotOpen(const char* path)
-{
-    std::printf("can not open %s\n", path);
-    return kStatusCannotOpen;
-}
-
-// Reports an old spare file that is not a regular file; returns the exit status.
-int notRegularFile(const char* path)
-{
-    std::printf("can not open %s: not a regular file\n", path);
-    return kStatusCannotOpen;
-}
-
-// Reports a new spare file that is the old spare file; returns the exit status.
-int isOldSpareFile(const char* path)
-{
-    std::printf("can not open %s: it is the old spare file\n", path);
-    return kStatusCannotOpen;
-}
-
-// Reports an old spare file that is no longer the file, or no longer holds
-// the bytes, that its first opening found; returns the exit status.
-int changedBeforeReopening(const char* path)
-{
-    std::printf("can not open %s: it changed during the conversion\n", path);
-    return kStatusCannotOpen;
-}
-
-// Reports an old spare file that changed while the right pass read it;
-// returns the exit status.
-int changedWhileRead(const char* path)
-{
-    std::printf("can not read %s: it changed during the conversion\n", path);
-    return kStatusCannotRead;
-}
-
-// Reports a read error on the old spare file; returns the exit status.
-int cannotRead(const char* path)
-{
-    std::printf("can not read %s\n", path);
-    return kStatusCannotRead;
-}
-
-// Reports a failed write to the new spare file; returns the exit status.
-int cannotWrite(const char* path)
-{
-    std::printf("can not write %s\n", path);
-    return kStatusCannotWrite;
-}
-
 // True when both descriptions are of one file, whatever paths led to it.
 bool sameFile(const FileFacts& a, const FileFacts& b)
 {
     return a.volume == b.volume && a.index == b.index;
 }
 
-// True when both descriptions show the same size and modification time.
-bool sameContents(const FileFacts& a, const FileFacts& b)
+// True when both descriptions show the same size, modification time and
+// change time.
+bool sameState(const FileFacts& a, const FileFacts& b)
 {
-    return a.size == b.size && a.modified == b.modified;
+    return a.size == b.size && a.modified == b.modified && a.changed == b.changed;
 }
 
-// True when the description fits the old spare file at this opening: a
-// regular file at the first (first is nullptr), and at the reopening the
-// very file that the first opening found, unchanged.  Reports it otherwise.
-bool fitsOpening(const char* path, const FileFacts& facts, const FileFacts* first)
+// Checks the description of the old spare file at this opening: a regular
+// file at the first (first is nullptr), and at the reopening the very file
+// that the first opening found, unchanged.  Returns 0, or the status of the
+// failure, reported.
+int checkOpening(const char* path, const FileFacts& facts, const FileFacts* first)
 {
-    if (first == nullptr) {
-        if (facts.regular)
-            return true;
-        notRegularFile(path);
+    if (first == nullptr)
+        return facts.regular ? kStatusSuccess : report(Failure::NotRegularFile, path);
+    return sameFile(facts, *first) && sameState(facts, *first)
+        ? kStatusSuccess
+        : report(Failure::ChangedBeforeReopening, path);
+}
+
+// Opens the old spare file for one pass into file and describes it in facts;
+// first is what its first opening found, or nullptr at that opening.  Only a
+// regular file can be read twice from its start, and the check comes before
+// the opening too, which would block on a FIFO.  Returns 0, or the status of
+// the failure, reported.
+int openOldFile(const char* path, const FileFacts* first, FileFacts& facts, FileHandle& file)
+{
+    if (!describePath(path, facts))
+        return report(Failure::CannotOpen, path);
+    if (const int status = checkOpening(path, facts, first))
+        return status;
+    file = openForReading(path);
+    if (!file.isOpen() || !describeOpenFile(file, facts))
+        return report(Failure::CannotOpen, path);
+    return checkOpening(path, facts, first);
+}
+
+// True when the file at path, described in facts, holds what the old spare
+// file open in old does, as far as its size, its modification time and its
+// first bytes tell.  Some file systems give one file several identities
+// (FAT under FUSE one for each case of a name, overlayfs one for each
+// layer): what a file holds cannot lie.  A file that cannot be compared
+// counts as the old one: refusing it loses nothing.
+bool holdsTheOldFile(const char* path, const FileFacts& facts, const FileFacts& oldFacts,
+                     const FileHandle& old)
+{
+    if (!facts.regular || facts.size != oldFacts.size || !(facts.modified == oldFacts.modified))
         return false;
-    }
-    if (sameFile(facts, *first) && sameContents(facts, *first))
+    constexpr std::size_t kCompared = 64 * 1024;
+    const Buffer bytes = allocateBuffer(2 * kCompared);
+    const FileHandle candidate = openForReading(path);
+    if (bytes == nullptr || !candidate.isOpen())
         return true;
-    changedBeforeReopening(path);
-    return false;
+    const std::ptrdiff_t oldLength = readFromStart(old, bytes.get(), kCompared);
+    const std::ptrdiff_t length = readFromStart(candidate, bytes.get() + kCompared, kCompared);
+    return oldLength < 0 || length < 0 ||
+           (length == oldLength &&
+            std::memcmp(bytes.get(), bytes.get() + kCompared, static_cast<std::size_t>(length)) == 0);
 }
 
-// Opens the old spare file for one pass and describes it in facts; first is
-// what its first opening found, or nullptr at that opening.  Only a regular
-// file can be read twice from its start, and the check comes before the
-// opening too, which would block on a FIFO.  Returns -1 when it cannot.
-int openOldFile(const char* path, FileFacts& facts, const FileFacts* first)
-{
-    if (!describePath(path, facts)) {
-        cannotOpen(path);
-        return -1;
-    }
-    if (!fitsOpening(path, facts, first))
-        return -1;
-    const int fd = openForReading(path);
-    if (fd < 0) {
-        cannotOpen(path);
-        return -1;
-    }
-    if (!describeOpenFile(fd, facts)) {
-        ::close(fd);
-        cannotOpen(path);
-        return -1;
-    }
-    if (!fitsOpening(path, facts, first)) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// Opens the new spare file, created or emptied, unless it is the old spare
-// file itself: that one is left untouched.  Returns -1 when it cannot.
-int openNewFile(const char* path, const FileFacts& oldFacts)
+// Opens the new spare file into file, locked and emptied, unless it is the
+// old spare file itself, open in old, or another run holds it: those are
+// left untouched.  Returns 0, or the status of the failure, reported.
+int openNewFile(const char* path, const FileFacts& oldFacts, const FileHandle& old, FileHandle& file)
 {
     FileFacts facts;
-    if (describePath(path, facts) && sameFile(facts, oldFacts)) {
-        isOldSpareFile(path);
-        return -1;
-    }
-    // Emptied only once it is known not to be the old spare file.
-    const int fd = openForWriting(path);
-    if (fd < 0) {
-        cannotOpen(path);
-        return -1;
-    }
-    if (!describeOpenFile(fd, facts)) {
-        ::close(fd);
-        cannotOpen(path);
-        return -1;
-    }
-    if (sameFile(facts, oldFacts)) {
-        ::close(fd);
-        isOldSpareFile(path);
-        return -1;
-    }
-    if (facts.regular && !emptyFile(fd)) {
-        ::close(fd);
-        cannotOpen(path);
-        return -1;
-    }
-    return fd;
+    if (describePath(path, facts) &&
+        (sameFile(facts, oldFacts) || holdsTheOldFile(path, facts, oldFacts, old)))
+        return report(Failure::IsOldSpareFile, path);
+    file = openForWriting(path);
+    if (!file.isOpen() || !describeOpenFile(file, facts))
+        return report(Failure::CannotOpen, path);
+    if (sameFile(facts, oldFacts))
+        return report(Failure::IsOldSpareFile, path);
+    // Where the file system has no locks, the conversion goes on without.
+    if (lockExclusively(file) == Lock::HeldElsewhere)
+        return report(Failure::LockedElsewhere, path);
+    if (facts.regular && !emptyFile(file))
+        return report(Failure::CannotOpen, path);
+    return kStatusSuccess;
 }
 
 // One pass: skips the two heading pieces of the old spare file, then writes
-// one record line for every further line piece.  Returns the exit status so
-// far.
+// one record line for every further line piece, and flushes them, so that
+// they reach the file even if the next pass cannot start.  Returns 0, or the
+// status of the failure, reported.
 int copyRecords(InputFile& oldFile, const SparePaths& paths, OutputFile& newFile,
                 LineBuffer& line, Side side)
 {
     if (!skipHeaderLines(oldFile, line))
-        return cannotRead(paths.oldPath);
+        return report(Failure::CannotRead, paths.oldPath);
     switch (copyPieces(oldFile, newFile, side, line)) {
     case PassEnd::ReadFailed:
-        return cannotRead(paths.oldPath);
+        return report(Failure::CannotRead, paths.oldPath);
     case PassEnd::WriteFailed:
-        return cannotWrite(paths.newPath);
+        return report(Failure::CannotWrite, paths.newPath);
     case PassEnd::Done:
         break;
     }
-    // What a pass wrote reaches the file even if the next pass cannot start.
-    return newFile.flush() ? kStatusSuccess : cannotWrite(paths.newPath);
+    return newFile.flush() ? kStatusSuccess : report(Failure::CannotWrite, paths.newPath);
 }
 
-// The left pass over the old spare file open on fd, which it closes.
-int copyLeftRecords(int fd, const SparePaths& paths, OutputFile& newFile, LineBuffer& line)
+// The left pass over the old spare file, which it closes; read becomes the
+// fingerprint of every byte the pass read.
+int copyLeftRecords(FileHandle file, const SparePaths& paths, OutputFile& newFile, LineBuffer& line,
+                    Fingerprint& read)
 {
-    InputFile oldFile(fd);
-    return copyRecords(oldFile, paths, newFile, line, Side::Left);
+    InputFile oldFile(std::move(file));
+    const int status = copyRecords(oldFile, paths, newFile, line, Side::Left);
+    read = oldFile.fingerprint();
+    return status;
 }
 
-// The right pass over the old spare file open on fd, which it closes.  The
-// file must end the pass as its first opening found it: a file appended to
-// or cut short while it was read would lend the conversion records that are
-// not its own, or lose some.
-int copyRightRecords(int fd, const SparePaths& paths, OutputFile& newFile, LineBuffer& line,
-                     const FileFacts& first)
+// The right pass over the old spare file, which it closes.  The file must
+// end the pass as its first opening found it, and the pass must have read
+// the bytes that the left pass read: a file rewritten, appended to or cut
+// short on the way would lend the conversion records that are not its own,
+// or lose some.
+int copyRightRecords(FileHandle file, const SparePaths& paths, OutputFile& newFile, LineBuffer& line,
+                     const FileFacts& first, const Fingerprint& leftRead)
 {
-    InputFile oldFile(fd);
-    const int status = copyRecords(oldFile, paths, newFile, line, Side::Right);
-    if (status != kStatusSuccess)
+    InputFile oldFile(std::move(file));
+    if (const int status = copyRecords(oldFile, paths, newFile, line, Side::Right))
         return status;
     FileFacts facts;
-    if (!describeOpenFile(fd, facts))
-        return cannotRead(paths.oldPath);
-    return sameContents(facts, first) ? kStatusSuccess : changedWhileRead(paths.oldPath);
+    if (!describeOpenFile(oldFile.handle(), facts))
+        return report(Failure::CannotRead, paths.oldPath);
+    return sameState(facts, first) && oldFile.fingerprint() == leftRead
+        ? kStatusSuccess
+        : report(Failure::ChangedWhileRead, paths.oldPath);
 }
 
 // Opens both files and runs the left pass, then the right pass; returns
-// the exit status.
+// the exit status.  On every failure the new spare file keeps what was
+// converted before it.
 int convert(const SparePaths& paths)
 {
     FileFacts first;
-    const int leftFd = openOldFile(paths.oldPath, first, nullptr);
-    if (leftFd < 0)
-        return kStatusCannotOpen;
-    const int newFd = openNewFile(paths.newPath, first);
-    if (newFd < 0) {
-        ::close(leftFd);
-        return kStatusCannotOpen;
-    }
-    OutputFile newFile(newFd);
+    FileHandle oldFile;
+    if (const int status = openOldFile(paths.oldPath, nullptr, first, oldFile))
+        return status;
+    FileHandle newHandle;
+    if (const int status = openNewFile(paths.newPath, first, oldFile, newHandle))
+        return status;
+    OutputFile newFile(std::move(newHandle));
     LineBuffer line;
 
-    if (!writeNewFileHeader(newFile)) {
-        ::close(leftFd);
-        return cannotWrite(paths.newPath);
-    }
-    int status = copyLeftRecords(leftFd, paths, newFile, line);
-    if (status != kStatusSuccess)
+    if (!writeNewFileHeader(newFile))
+        return report(Failure::CannotWrite, paths.newPath);
+    Fingerprint leftRead;
+    if (const int status = copyLeftRecords(std::move(oldFile), paths, newFile, line, leftRead))
         return status;
 
     FileFacts again;
-    const int rightFd = openOldFile(paths.oldPath, again, &first);
-    if (rightFd < 0)
-        return kStatusCannotOpen;
-    status = copyRightRecords(rightFd, paths, newFile, line, first);
-    if (status != kStatusSuccess)
+    if (const int status = openOldFile(paths.oldPath, &first, again, oldFile))
+        return status;
+    if (const int status = copyRightRecords(std::move(oldFile), paths, newFile, line, first, leftRead))
         return status;
 
-    return newFile.close() ? kStatusSuccess : cannotWrite(paths.newPath);
+    return newFile.close() ? kStatusSuccess : report(Failure::CannotWrite, paths.newPath);
 }
 
 // Flushes standard output: a run whose messages were lost is not a success.

@@ -15,6 +15,13 @@
 #include <emmintrin.h>
 #endif
 
+// On x86, a second copy of the converter, and of the fingerprint of what is
+// read, is built for the processors that have AVX2 and BMI2, and chosen when
+// the program runs on one.
+#if defined(TABFOLD_SCAN_WITH_SSE2) && (defined(__x86_64__) || defined(__i386__))
+#define TABFOLD_SCAN_WITH_AVX2 1
+#endif
+
 namespace vectors {
 
 // Eight characters in one word, the first in its lowest byte; also a bitmap

@@ -56,11 +56,11 @@ inline std::string convertWith(std::FILE* oldFile, std::size_t readSize, bool ba
 {
     std::FILE* newFile = std::tmpfile();
     require(newFile != nullptr, "tmpfile");
-    OutputFile out(descriptorOf(newFile));
+    OutputFile out(FileHandle(descriptorOf(newFile)));
     LineBuffer line;
     require(writeNewFileHeader(out), "header");
     for (const Side side : {Side::Left, Side::Right}) {
-        InputFile in(descriptorOf(oldFile), readSize);
+        InputFile in(FileHandle(descriptorOf(oldFile)), readSize);
         require(skipHeaderLines(in, line), "skip");
         require(copyPieces(in, out, side, line, baseline) == PassEnd::Done, "pass");
     }
