@@ -5,12 +5,14 @@
 #include "child_process.hpp"
 #include "file_io.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <random>
 #include <string>
 #include <thread>
@@ -42,7 +44,36 @@ protected:
         while (!fs::create_directory(base_));
         fs::create_directory(base_ / "work");
     }
-    void TearDown() override { fs::remove_all(base_); }
+    void TearDown() override
+    {
+        for (const std::string& folder : mounted_)
+            EXPECT_EQ(std::system(("umount '" + (base_ / "work" / folder).string() + "'").c_str()), 0);
+        fs::remove_all(base_);
+    }
+
+    // Mounts, once, a file system that lies about its files, at the folder
+    // of its name in the work folder: FAT under FUSE, which gives every case
+    // of a name its own inode number; ext4 with whole-second times; and an
+    // overlay, whose files the folder lower beside the work folder shows on
+    // another device.  Returns why it cannot, or nothing.
+    std::string mount(const std::string& kind)
+    {
+        const std::map<std::string, std::string> commands = {
+            {"fat", "truncate -s 8M fat.img && mkfs.vfat fat.img && fusefat -o rw+ fat.img work/fat"},
+            {"seconds", "truncate -s 16M seconds.img && mkfs.ext4 -q -I 128 seconds.img && "
+                        "mount -o loop seconds.img work/seconds"},
+            {"overlay", "mkdir lower upper scratch && "
+                        "mount -t overlay -o lowerdir=lower,upperdir=upper,workdir=scratch overlay work/overlay"},
+        };
+        if (std::find(mounted_.begin(), mounted_.end(), kind) != mounted_.end())
+            return "";
+        fs::create_directory(at(kind));
+        const std::string command = "cd '" + base_.string() + "' && (" + commands.at(kind) + ") >/dev/null 2>&1";
+        if (std::system(command.c_str()) != 0)
+            return kind + ": cannot mount it here (" + commands.at(kind) + ")\n";
+        mounted_.push_back(kind);
+        return "";
+    }
 
     fs::path at(const std::string& name) const { return base_ / "work" / utf8Path(name); }
 
@@ -83,6 +114,7 @@ protected:
     }
 
     fs::path base_;
+    std::vector<std::string> mounted_;
 };
 
 // What the conversion makes of every line is held against the C library in
@@ -108,6 +140,10 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
         int status;
         std::string old = {}, expected = {};  // a conversion's old and new spare file
         On on = On::Any;
+        std::vector<std::string> wrapper = {};
+        std::string mount = {};  // the file system the files are on
+        // Where a refusal's files are; none for the new one when it is the old one.
+        std::string oldFile = "old.txt", newFile = "new.txt";
     } cases[] = {
         {{"old.txt", "new.txt"}, "", 0, "", kHeading},
         // A Ctrl-Z byte is data, which a read in text mode would end at.
@@ -116,6 +152,10 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
         {{"old.txt", "-new.txt"}, "", 0, example, converted},
         {{"old.txt", at("new.txt").string()}, "", 0, example, converted},
         {{"日本 old.spare", "новый 📄.spare"}, "", 0, example, converted},  // outside every ANSI code page at once
+        // A small stack, once too small for the blocks; a date that overflowed nanoseconds.
+        {{"old.txt", "new.txt"}, "", 0, example, converted, On::Posix, {"sh", "-c", "ulimit -s 256 && exec \"$0\" \"$@\""}},
+        {{"old.txt", "new.txt"}, "", 0, example, converted, On::Posix,
+         {"sh", "-c", "touch -d 2300-01-01 \"$1\" && exec \"$0\" \"$@\""}},
         {{}, kUsage, 1},
         {{"old.txt"}, kUsage, 1},
         {{"old.txt", "new.txt", "more.txt"}, kUsage, 1},
@@ -130,21 +170,36 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
         {{"old.txt", "OLD.TXT"}, "can not open OLD.TXT: it is the old spare file\n", 5, {}, {}, On::Windows},
         {{"old.txt", "hard.txt"}, "can not open hard.txt: it is the old spare file\n", 5},
         {{"old.txt", "soft.txt"}, "can not open soft.txt: it is the old spare file\n", 5, {}, {}, On::Posix},
+        // One file under two identities: its bytes tell.
+        {{"fat/oldspare.txt", "fat/OLDSPARE.TXT"}, "can not open fat/OLDSPARE.TXT: it is the old spare file\n", 5, {},
+         {}, On::Posix, {}, "fat", "fat/oldspare.txt", ""},
+        {{"overlay/f.txt", "../lower/f.txt"}, "can not open ../lower/f.txt: it is the old spare file\n", 5, {}, {},
+         On::Posix, {}, "overlay", "../lower/f.txt", ""},
     };
+    std::string unmounted;
     for (const auto& c : cases) {
         if (c.on != On::Any && (c.on == On::Windows) != kOnWindows)
             continue;
+        if (const std::string why = c.mount.empty() ? "" : mount(c.mount); !why.empty()) {
+            unmounted += why;
+            continue;
+        }
         const bool converts = c.status == 0;
-        const std::string oldPath = converts ? c.args[0] : "old.txt", newPath = converts ? c.args[1] : "new.txt";
+        const std::string oldPath = converts ? c.args[0] : c.oldFile, newPath = converts ? c.args[1] : c.newFile;
         write(oldPath, converts ? c.old : kept);
-        write(newPath, converts ? "a longer file that must be emptied first\n\n\n\n\n\n\n\n\n\n\n\n" : "kept\n");
+        if (!newPath.empty())
+            write(newPath, converts ? "a longer file that must be emptied first\n\n\n\n\n\n\n\n\n\n\n\n" : "kept\n");
         const long before = files();
         const std::string expected = c.status == 1 ? c.out : announced(c.args[0], c.args[1]) + c.out;
-        EXPECT_EQ(run(c.args), Outcome(c.status, expected));
+        EXPECT_EQ(run(c.args, c.wrapper), Outcome(c.status, expected));
         EXPECT_EQ(read(at(oldPath)), converts ? c.old : kept) << expected;
-        EXPECT_EQ(read(at(newPath)), converts ? c.expected : "kept\n") << expected;
+        if (!newPath.empty()) {
+            EXPECT_EQ(read(at(newPath)), converts ? c.expected : "kept\n") << expected;
+        }
         EXPECT_EQ(files(), before) << expected;
     }
+    if (!unmounted.empty())
+        GTEST_SKIP() << unmounted;
 }
 
 // An old spare file of many blocks, and what the left pass and the right
@@ -174,6 +229,7 @@ TEST_F(Tabfold, ReportsEveryFailureAndChangeDuringTheConversion)
     // Each pass reads whole blocks, then once more to meet the end.
     const std::size_t reads = (kBigOld.size() + InputFile::kBlockSize - 1) / InputFile::kBlockSize + 1;
     const std::string holdReopening = "openat:delay_enter=2000000:when=2";
+    const std::string seconds = at("seconds/old.txt").string();
     const struct {
         const char* what;
         std::string traced, inject;
@@ -181,6 +237,7 @@ TEST_F(Tabfold, ReportsEveryFailureAndChangeDuringTheConversion)
         std::string out;
         int status;
         std::string kept;  // the new spare file, or what it begins with
+        std::string mount = {};  // the file system of the old spare file, seconds
     } cases[] = {
         {"the reopening fails", old, "openat:error=EACCES:when=2", {},
          announce + "can not open " + old + "\n", 5, kBigLeft},
@@ -198,13 +255,44 @@ TEST_F(Tabfold, ReportsEveryFailureAndChangeDuringTheConversion)
              fs::last_write_time(old, time);
          },
          changed, 5, kBigLeft},
-        {"rewritten in place a nanosecond later", old, holdReopening,
+        {"rewritten in place, its time put back", old, holdReopening,
          [&] {
              const auto time = fs::last_write_time(old);
              std::fstream(old, std::ios::in | std::ios::out | std::ios::binary) << "h\nh\n9";
-             fs::last_write_time(old, time + std::chrono::nanoseconds(1));
+             fs::last_write_time(old, time);
          },
          changed, 5, kBigLeft},
+        // On whole-second times, only the bytes read tell a rewrite within the
+        // second.  The read held up is the first after the right records
+        // first reach the file (their lines are half as long), and the line
+        // rewritten lies beyond it.
+        {"rewritten in place ahead of the right pass, on whole seconds", seconds,
+         "read:delay_enter=1000000:when=" +
+             std::to_string(reads + 2 * OutputFile::kBufferSize / InputFile::kBlockSize + 2),
+         [&] {
+             const auto time = fs::last_write_time(seconds);
+             std::fstream file(seconds, std::ios::in | std::ios::out | std::ios::binary);
+             file.seekp(4 + 28 * 30000);
+             file << '9';
+             file.close();
+             fs::last_write_time(seconds, time);
+         },
+         announced(seconds, "new.txt") + "can not read " + seconds + ": it changed during the conversion\n", 5,
+         kBigLeft, "seconds"},
+        {"a lease holds the first opening back", old, "openat:error=EAGAIN:when=1", {}, announce, 0,
+         kBigLeft + kBigRight},
+        {"another run converts into the same new file meanwhile", old, holdReopening,
+         [&] {
+             write("other.txt", "h\nh\n9 9 9 9 9 9\n");
+             EXPECT_EQ(runChild({TABFOLD_PATH, "other.txt", "new.txt"}, base_ / "work", base_ / "other.out",
+                                base_ / "other.err", {}),
+                       5);
+             EXPECT_EQ(read(base_ / "other.out"), announced("other.txt", "new.txt") +
+                                                      "can not open new.txt: it is locked by another program\n");
+         },
+         announce, 0, kBigLeft + kBigRight},
+        {"the first read fails", old, "read:error=EIO:when=1", {}, announce + "can not read " + old + "\n", 5,
+         kHeading},
         {"a read fails in the right pass", old, "read:error=EIO:when=" + std::to_string(reads + 2), {},
          announce + "can not read " + old + "\n", 5, kBigLeft},
         {"appended to in the right pass", old, "read:delay_enter=2000000:when=" + std::to_string(2 * reads),
@@ -216,12 +304,18 @@ TEST_F(Tabfold, ReportsEveryFailureAndChangeDuringTheConversion)
         {"the reader of the messages is gone", (base_ / "stdout").string(),
          "write:error=EPIPE:signal=SIGPIPE:when=1+", {}, "", 255, kBigLeft + kBigRight},
     };
+    std::string unmounted;
     for (const auto& c : cases) {
-        fs::remove(old);
-        write("old.txt", kBigOld);
+        if (const std::string why = c.mount.empty() ? "" : mount(c.mount); !why.empty()) {
+            unmounted += why;
+            continue;
+        }
+        const std::string rowOld = c.mount.empty() ? old : seconds;
+        fs::remove(rowOld);
+        write(rowOld, kBigOld);
         fs::remove(at("new.txt"));
         const std::string call = c.inject.substr(0, c.inject.find(':'));
-        const Outcome outcome = run({old, "new.txt"},
+        const Outcome outcome = run({rowOld, "new.txt"},
             // (A sanitized build's leak checker cannot work under a tracer.)
             {"strace", "-o", "/dev/null", "-E", "ASAN_OPTIONS=detect_leaks=0", "-P", c.traced,
              "-e", "trace=" + call, "-e", "inject=" + c.inject},
@@ -233,13 +327,15 @@ TEST_F(Tabfold, ReportsEveryFailureAndChangeDuringTheConversion)
             });
         EXPECT_EQ(outcome, Outcome(c.status, c.out)) << c.what;
         const std::string written = read(at("new.txt"));
-        // A pass that ends early leaves what its blocks of output wrote.
+        // A pass that ends early leaves every record it converted.
         EXPECT_TRUE(call == "openat" ? written == c.kept : written.starts_with(c.kept))
             << c.what << ": " << written.size() << " bytes written";
         if (!c.change) {
-            EXPECT_TRUE(read(at("old.txt")) == kBigOld) << c.what;
+            EXPECT_TRUE(read(rowOld) == kBigOld) << c.what;
         }
     }
+    if (!unmounted.empty())
+        GTEST_SKIP() << unmounted;
 }
 
 }  // namespace
