@@ -7,12 +7,7 @@
 // spare file asks for (0 for whole blocks), so that blocks end at every kind
 // of place in a line; the other bytes are the file.  The seeds in corpus/
 // are also converted by the differential tests.
-#include "conversions.hpp"
-
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <string>
+#include "conversions.hpp"  // with <cstdint>, <cstdio>, <cstdlib> and <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
