@@ -36,8 +36,8 @@ __attribute__((always_inline)) inline void sumChunks(std::uint64_t* sums, std::u
 }
 
 // sumChunks on the instructions that every processor of its kind has, and,
-// on x86, compiled for AVX2, which halves its cost: about 2% of a
-// conversion's time.
+// on x86, compiled for AVX2, where it costs about 2% of a conversion's
+// time.
 void sumChunksBaseline(std::uint64_t* sums, std::uint64_t* sumsOfSums, const char* bytes, std::size_t count)
 {
     sumChunks(sums, sumsOfSums, bytes, count);
