@@ -34,9 +34,9 @@ inline Buffer allocateBuffer(std::size_t size)
 // A fingerprint of a run of bytes, the same however the run is split: two
 // running sums over the 64-bit lanes of each chunk of 64 bytes, the second
 // summing the first, so that a byte changed, added, dropped or moved changes
-// it.  A checksum, not a hash: fast enough to take of every byte read (a
-// hash costs several times more), and it guards against rewrites, not
-// against someone who wants to fool it.
+// it but for rare cancellations.  A checksum, not a hash: fast enough to take
+// of every byte read (XXH3 cost three times as much), and it guards against
+// rewrites, not against someone who wants to fool it.
 class Fingerprint {
 public:
     static constexpr std::size_t kChunk = 64;
