@@ -43,11 +43,12 @@ struct ChunkMaps {
     Word newlines = 0;
 };
 
-// The characters of a segment: bit i of word k stands for character
-// 64 * k + i.  The word after the last is zero, for the windows.
+// The characters of a segment as bitmaps stored a byte at a time: bit j of
+// byte k stands for character 8 * k + j, on either byte order.  The word
+// after the last is zero, for the windows.
 struct SegmentMaps {
-    Word digits[kSegmentChunks + 1];
-    Word zeros[kSegmentChunks + 1];
+    unsigned char digits[(kSegmentChunks + 1) * sizeof(Word)];
+    unsigned char zeros[(kSegmentChunks + 1) * sizeof(Word)];
     // Where each newline of the segment stands, and the entries that the
     // flattening writes regardless.
     unsigned ends[kSegment + 2];
@@ -205,25 +206,21 @@ std::size_t mapSegment(const char* text, std::size_t length, SegmentMaps& maps, 
     typename Isa::Known known = Isa::kAllKnown;
     for (std::size_t k = 0; k < chunks; ++k) {
         const ChunkMaps chunk = Isa::mapChunk(text + k * kChunk, known);
-        maps.digits[k] = chunk.digits;
-        maps.zeros[k] = chunk.zeros;
+        storeWord(maps.digits + k * sizeof(Word), chunk.digits);
+        storeWord(maps.zeros + k * sizeof(Word), chunk.zeros);
         newlines = flattenNewlines<Isa>(chunk.newlines, static_cast<unsigned>(k * kChunk), maps.ends, newlines);
     }
-    maps.digits[chunks] = 0;
-    maps.zeros[chunks] = 0;
+    storeWord(maps.digits + chunks * sizeof(Word), 0);
+    storeWord(maps.zeros + chunks * sizeof(Word), 0);
     // Rare, but for the zeros after the data in the last chunk of a block.
     other = Isa::allKnown(known) ? static_cast<unsigned>(length) : firstOther(text, length);
     return newlines;
 }
 
 // The bits of a map from bit at on; only the first 57 count.
-Word windowAt(const Word* map, unsigned at)
+Word windowAt(const unsigned char* map, unsigned at)
 {
-    Word word;
-    std::memcpy(&word, reinterpret_cast<const char*>(map) + at / 8, sizeof word);
-    if constexpr (std::endian::native == std::endian::big)
-        word = __builtin_bswap64(word);
-    return word >> (at % 8);
+    return wordAt(map + at / 8) >> (at % 8);
 }
 
 // How many characters "%-3d " writes for a value of count digits.

@@ -1,6 +1,7 @@
 #include "spare_file.hpp"
 
 #include "scanner.hpp"
+#include "vectors.hpp"
 
 #include <array>
 #include <bit>
@@ -15,15 +16,8 @@ constexpr char kNewFileHeader[] = "        DS3\nN1  N2  LINK#\n";
 // A record line is put together in words of eight characters, the first in
 // the lowest byte, and stored whole: a store may reach up to eight
 // characters past the end of what it writes.
-using Word = std::uint64_t;
-
-// Stores the eight characters of the word at out.
-void storeWord(char* out, Word word)
-{
-    if constexpr (std::endian::native == std::endian::big)
-        word = __builtin_bswap64(word);
-    std::memcpy(out, &word, sizeof word);
-}
+using vectors::storeWord;
+using vectors::Word;
 
 // "000" to "999": the three decimal digits of every value below 1000, the
 // first in the lowest byte.

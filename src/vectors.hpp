@@ -48,6 +48,14 @@ inline Word wordAt(const void* p)
     return word;
 }
 
+// Stores the word at p, its lowest byte first, as wordAt reads it.
+inline void storeWord(void* p, Word word)
+{
+    if constexpr (std::endian::native == std::endian::big)
+        word = __builtin_bswap64(word);
+    std::memcpy(p, &word, sizeof word);
+}
+
 #ifdef TABFOLD_SCAN_WITH_SSE2
 // One bit for each byte of a mask, the first byte's lowest.
 inline Word maskBits(ByteMask mask)
