@@ -1,7 +1,7 @@
 // Whole conversions of an old spare file in a temporary file: by the
 // program's own code, on the widest and on the baseline instructions, and by
 // a plain reference that uses nothing but the C library's fgets (limit 255),
-// sscanf ("%ld" fields, clamped to 32 bits) and snprintf ("%-3d %-3d %d\n").
+// strtoll (clamped to 32 bits) and snprintf ("%-3d %-3d %d\n").
 // The differential tests and the fuzzer hold the first against the second.
 #ifndef TABFOLD_CONVERSIONS_HPP
 #define TABFOLD_CONVERSIONS_HPP
@@ -70,28 +70,40 @@ inline std::string convertWith(std::FILE* oldFile, std::size_t readSize, bool ba
     return converted;
 }
 
-inline std::int32_t clamped(long value)
+// Reads count integers from text on, as the conversions of "%d" fields of
+// sscanf read them (strtoll is how the C standard defines them), each
+// clamped to 32 bits, into values from first on (none before it); stops at
+// the first that is missing.  strtoll saturates at 64 bits on every C
+// library, where a "%ld" field that overflows is undefined.
+inline void scanFields(const char* text, int count, int first, std::int32_t* values)
 {
-    return static_cast<std::int32_t>(std::clamp<long>(value, INT_MIN, INT_MAX));
+    for (int i = 0; i < count; ++i) {
+        char* end;
+        const long long value = std::strtoll(text, &end, 10);
+        if (end == text)
+            return;
+        if (i >= first)
+            values[i - first] = static_cast<std::int32_t>(std::clamp<long long>(value, INT32_MIN, INT32_MAX));
+        text = end;
+    }
 }
 
 // The conversion as the C library's streams do it.
 inline std::string convertReference(std::FILE* oldFile)
 {
     std::string converted = "        DS3\nN1  N2  LINK#\n";
-    for (const bool right : {false, true}) {
+    for (const int skip : {0, 3}) {
         std::rewind(oldFile);
         char line[256];
         for (int heading = 0; heading < 2; ++heading)
             if (std::fgets(line, 255, oldFile) == nullptr)
                 break;
-        long record[3] = {0, 0, 0};
+        std::int32_t record[3] = {0, 0, 0};
         while (std::fgets(line, 255, oldFile) != nullptr) {
-            std::sscanf(line, right ? "%*d %*d %*d %ld %ld %ld" : "%ld %ld %ld", &record[0], &record[1],
-                        &record[2]);
+            scanFields(line, skip + 3, skip, record);
             char text[64];
-            const int length = std::snprintf(text, sizeof text, "%-3d %-3d %d\n", clamped(record[0]),
-                                             clamped(record[1]), clamped(record[2]));
+            const int length = std::snprintf(text, sizeof text, "%-3d %-3d %d\n", static_cast<int>(record[0]),
+                                             static_cast<int>(record[1]), static_cast<int>(record[2]));
             converted.append(text, static_cast<std::size_t>(length));
         }
     }

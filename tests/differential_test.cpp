@@ -1,6 +1,6 @@
 // Whole conversions held against the C library, on the inputs at the edges of
 // each rule and on many generated ones: the plain reference conversion of
-// conversions.hpp, which scans with sscanf and writes with snprintf.
+// conversions.hpp, which scans with strtoll and writes with snprintf.
 #include "conversions.hpp"
 
 #include <gtest/gtest.h>
