@@ -10,13 +10,27 @@
 
 namespace {
 
+// The modification and change times that a stat call gave, as macOS names
+// them, and as POSIX, Linux and the BSDs do.
+#ifdef __APPLE__
+const struct timespec& modifiedAt(const struct stat& info) { return info.st_mtimespec; }
+const struct timespec& changedAt(const struct stat& info) { return info.st_ctimespec; }
+#else
+const struct timespec& modifiedAt(const struct stat& info) { return info.st_mtim; }
+const struct timespec& changedAt(const struct stat& info) { return info.st_ctim; }
+#endif
+
+// A time as the program keeps it.
+FileTime timeOf(const struct timespec& time)
+{
+    return {static_cast<std::int64_t>(time.tv_sec), static_cast<std::int64_t>(time.tv_nsec)};
+}
+
 // The facts that a stat call gave.
 FileFacts factsOf(const struct stat& info)
 {
     return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
-            static_cast<std::int64_t>(info.st_size),
-            {static_cast<std::int64_t>(info.st_mtim.tv_sec), info.st_mtim.tv_nsec},
-            {static_cast<std::int64_t>(info.st_ctim.tv_sec), info.st_ctim.tv_nsec},
+            static_cast<std::int64_t>(info.st_size), timeOf(modifiedAt(info)), timeOf(changedAt(info)),
             S_ISREG(info.st_mode)};
 }
 

@@ -93,7 +93,8 @@ protected:
                 const std::function<void()>& meanwhile = {}, const std::string& name = "run") const
     {
         std::vector<std::string> command = wrapper;
-        command.push_back(TABFOLD_PATH);
+        const char* const program[] = {TABFOLD_COMMAND};
+        command.insert(command.end(), std::begin(program), std::end(program));
         command.insert(command.end(), args.begin(), args.end());
         const fs::path out = base_ / (name + ".out"), errors = base_ / (name + ".err");
         const int status = runChild(command, base_ / "work", out, errors, meanwhile);
@@ -153,7 +154,7 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
         // A small stack, once too small for the blocks; a date that overflowed nanoseconds.
         {{"old.txt", "new.txt"}, "", 0, example, converted, On::Posix, {"sh", "-c", "ulimit -s 256 && exec \"$0\" \"$@\""}},
         {{"old.txt", "new.txt"}, "", 0, example, converted, On::Posix,
-         {"sh", "-c", "touch -d 2300-01-01 \"$1\" && exec \"$0\" \"$@\""}},
+         {"sh", "-c", "touch -d 2300-01-01 old.txt && exec \"$0\" \"$@\""}},
         {{}, kUsage, 1},
         {{"old.txt"}, kUsage, 1},
         {{"old.txt", "new.txt", "more.txt"}, kUsage, 1},
