@@ -22,7 +22,8 @@ struct FileTime {
 // times are checks that can be fooled, never a proof.
 struct FileFacts {
     std::uint64_t volume = 0;  // the device, or the volume's serial number
-    std::uint64_t index = 0;   // the inode, or the file index on the volume
+    std::uint64_t index = 0;   // the inode, or the file id on the volume
+    std::uint64_t indexHigh = 0;  // the upper half of a 128-bit file id, or 0
     std::int64_t size = 0;     // in bytes
     FileTime modified;         // when its data last changed
     FileTime changed;          // when its data or its metadata last changed
@@ -74,6 +75,11 @@ void prepareProcess();
 // The arguments of the command line in UTF-8: argv itself where the system
 // gives them so, converted from the system's own form elsewhere.
 char** argumentsInUtf8(int argc, char* argv[]);
+
+// Prints the message, a printf format with one %s for text, on standard
+// output: its bytes as they are, but on a console the characters that they
+// spell in UTF-8, whatever the console's code page.
+void printMessage(const char* format, const char* text);
 
 // Describes the file that path names, following links; false when no file
 // can be found there.

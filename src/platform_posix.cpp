@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -29,7 +30,7 @@ FileTime timeOf(const struct timespec& time)
 // The facts that a stat call gave.
 FileFacts factsOf(const struct stat& info)
 {
-    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino), 0,
             static_cast<std::int64_t>(info.st_size), timeOf(modifiedAt(info)), timeOf(changedAt(info)),
             S_ISREG(info.st_mode)};
 }
@@ -59,6 +60,11 @@ void prepareProcess()
 char** argumentsInUtf8(int, char* argv[])
 {
     return argv;
+}
+
+void printMessage(const char* format, const char* text)
+{
+    std::printf(format, text);
 }
 
 bool describePath(const char* path, FileFacts& facts)

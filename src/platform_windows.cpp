@@ -3,9 +3,11 @@
 // File names travel through the program in UTF-8 and are turned into the
 // system's UTF-16 only to open or describe a file, so that every name
 // Windows allows opens, whatever the code page.  Files are opened in binary
-// mode: a newline stays one byte and a Ctrl-Z byte is data.  A file's
-// identity is the volume serial number and the file index of a handle open
-// on it, whatever path, case or link led there.
+// mode: a newline stays one byte and a Ctrl-Z byte is data.  Every path is
+// opened in its long form (\\?\C:\...), which no 260-character limit
+// holds back.  A file's identity is the volume serial number and the file id
+// of a handle open on it, whatever path, case or link led there.  Messages
+// reach a console as UTF-16, so that every name shows whatever the code page.
 #include "platform.hpp"
 
 #include <cstdio>
@@ -16,7 +18,14 @@
 #include <sys/stat.h>
 
 #include <windows.h>
-#include <shellapi.h>
+
+// The C runtime's own splitting of the command line, in UTF-16: the
+// arguments that every msvcrt program sees (its headers do not declare it).
+struct StartupInfo {
+    int newMode;
+};
+extern "C" int __cdecl __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** environment, int expandWildcards,
+                                      StartupInfo* info);
 
 namespace {
 
@@ -97,9 +106,19 @@ FileTime timeOf(std::uint64_t ticks)
     return {static_cast<std::int64_t>(ticks / 10000000), static_cast<std::int64_t>(ticks % 10000000 * 100)};
 }
 
+// The 64 bits of the id's bytes from first on, the first byte lowest.
+std::uint64_t idBits(const FILE_ID_128& id, int first)
+{
+    std::uint64_t bits = 0;
+    for (int i = 7; i >= 0; --i)
+        bits = bits << 8 | id.Identifier[first + i];
+    return bits;
+}
+
 // Describes the file open on handle; false when the system cannot tell.
-// Folders and devices (NUL, CON, pipes) are no regular files.  The change
-// time, of data or metadata, is asked apart: not every system has it.
+// Folders and devices (NUL, CON, pipes) are no regular files.  The 128-bit
+// file id (unique on ReFS too, where the 64-bit index is not) and the change
+// time are asked apart: not every version of Windows has them.
 bool describeHandle(HANDLE handle, FileFacts& facts)
 {
     if (GetFileType(handle) != FILE_TYPE_DISK) {
@@ -111,12 +130,55 @@ bool describeHandle(HANDLE handle, FileFacts& facts)
         return false;
     FILE_BASIC_INFO basic{};
     GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic);
-    facts = {info.dwVolumeSerialNumber, joined(info.nFileIndexHigh, info.nFileIndexLow),
+    facts = {info.dwVolumeSerialNumber, joined(info.nFileIndexHigh, info.nFileIndexLow), 0,
              static_cast<std::int64_t>(joined(info.nFileSizeHigh, info.nFileSizeLow)),
              timeOf(joined(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime)),
              timeOf(static_cast<std::uint64_t>(basic.ChangeTime.QuadPart)),
              (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0};
+    FILE_ID_INFO id;
+    if (GetFileInformationByHandleEx(handle, FileIdInfo, &id, sizeof id)) {
+        facts.volume = id.VolumeSerialNumber;
+        facts.index = idBits(id.FileId, 0);
+        facts.indexHigh = idBits(id.FileId, 8);
+    }
     return true;
+}
+
+// The full path of name by the system's own rules (relative to the current
+// folder, with "." and ".." resolved), or name where it cannot tell.  A
+// device name (CON, NUL, COM1) comes back as \\.\CON.
+std::wstring fullPath(const std::wstring& name)
+{
+    const DWORD size = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
+    std::wstring full(size, L'\0');
+    const DWORD length = size == 0 ? 0 : GetFullPathNameW(name.c_str(), size, full.data(), nullptr);
+    if (length == 0 || length >= size)
+        return name;
+    full.resize(length);
+    return full;
+}
+
+// True when the name of a path is a device's by the system's rules, as CON
+// or NUL are in any folder.
+bool namesDevice(const std::wstring& name)
+{
+    return !name.starts_with(L"\\\\") && fullPath(name).starts_with(L"\\\\.\\");
+}
+
+// The path to open for path: its full form in the namespace with no length
+// limit, \\?\C:\... or \\?\UNC\server\share\...  A device, or a path
+// already in such a form, is opened as given.
+std::wstring systemPath(const char* path)
+{
+    const std::wstring name = toUtf16(path);
+    if (name.starts_with(L"\\\\?\\") || name.starts_with(L"\\\\.\\") || namesDevice(name))
+        return name;
+    const std::wstring full = fullPath(name);
+    if (full.starts_with(L"\\\\?\\") || full.starts_with(L"\\\\.\\"))
+        return full;
+    if (full.starts_with(L"\\\\"))
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
 }
 
 // The system's handle of the descriptor.
@@ -142,22 +204,52 @@ void prepareProcess()
 char** argumentsInUtf8(int argc, char* argv[])
 {
     int count = 0;
-    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (wide == nullptr || count != argc)
+    wchar_t** wide = nullptr;
+    wchar_t** environment = nullptr;
+    StartupInfo info{0};
+    if (__wgetmainargs(&count, &wide, &environment, 0, &info) != 0 || wide == nullptr || count != argc)
         return argv;
     char** utf8 = new char*[argc + 1];
     for (int i = 0; i < argc; ++i)
         utf8[i] = lastingCopy(toUtf8(wide[i]));
     utf8[argc] = nullptr;
-    LocalFree(wide);
     return utf8;
+}
+
+void printMessage(const char* format, const char* text)
+{
+    const auto out = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdout)));
+    DWORD mode;
+    if (!GetConsoleMode(out, &mode)) {
+        std::printf(format, text);
+        return;
+    }
+    const int length = std::snprintf(nullptr, 0, format, text);
+    if (length < 0)
+        return;
+    std::string message(static_cast<std::size_t>(length), '\0');
+    std::snprintf(message.data(), message.size() + 1, format, text);
+    const std::wstring wide = toUtf16(message.c_str());
+    std::fflush(stdout);
+    DWORD written = 0;
+    // Where the console takes no UTF-16, the bytes go as they are, and a
+    // failure there is kept by the stream as any other.
+    if (!WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr) ||
+        written != wide.size())
+        std::fputs(message.c_str(), stdout);
 }
 
 bool describePath(const char* path, FileFacts& facts)
 {
+    // A device is known by its name: CON cannot even be opened where no
+    // console is attached.
+    if (namesDevice(toUtf16(path))) {
+        facts = {};
+        return true;
+    }
     // Opened only to be described, as folders can be, sharing everything;
-    // the console (CON) opens only for reading or writing.
-    const std::wstring name = toUtf16(path);
+    // a console (CONIN$) opens only for reading or writing.
+    const std::wstring name = systemPath(path);
     HANDLE handle = INVALID_HANDLE_VALUE;
     for (const DWORD access : {DWORD{0}, DWORD{GENERIC_READ}}) {
         handle = CreateFileW(name.c_str(), access,
@@ -181,12 +273,12 @@ bool describeOpenFile(const FileHandle& file, FileFacts& facts)
 
 FileHandle openForReading(const char* path)
 {
-    return FileHandle(_wopen(toUtf16(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT));
+    return FileHandle(_wopen(systemPath(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT));
 }
 
 FileHandle openForWriting(const char* path)
 {
-    return FileHandle(_wopen(toUtf16(path).c_str(), _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT,
+    return FileHandle(_wopen(systemPath(path).c_str(), _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT,
                              _S_IREAD | _S_IWRITE));
 }
 

@@ -56,7 +56,7 @@ constexpr FailureReport kReports[] = {
 int report(Failure failure, const char* path)
 {
     const FailureReport& entry = kReports[static_cast<int>(failure)];
-    std::printf(entry.format, path);
+    printMessage(entry.format, path);
     return entry.status;
 }
 
@@ -69,7 +69,7 @@ struct SparePaths {
 // True when both descriptions are of one file, whatever paths led to it.
 bool sameFile(const FileFacts& a, const FileFacts& b)
 {
-    return a.volume == b.volume && a.index == b.index;
+    return a.volume == b.volume && a.index == b.index && a.indexHigh == b.indexHigh;
 }
 
 // True when both descriptions show the same size, modification time and
@@ -248,12 +248,12 @@ int finishStandardOutput(int status)
 int runConversion(int argc, char* argv[])
 {
     if (argc != 3) {
-        std::printf("command syntax: tabfold spare2in1lineFile spare1in1lineFile \n");
+        printMessage("%s", "command syntax: tabfold spare2in1lineFile spare1in1lineFile \n");
         return kStatusUsage;
     }
     const SparePaths paths{argv[1], argv[2]};
-    std::printf("old spare file is %s\n", paths.oldPath);
-    std::printf("new spare file is %s\n", paths.newPath);
+    printMessage("old spare file is %s\n", paths.oldPath);
+    printMessage("new spare file is %s\n", paths.newPath);
     std::fflush(stdout);  // both announcements precede any opening
     return finishStandardOutput(convert(paths));
 }

@@ -127,6 +127,10 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
     const std::string converted = read(EXAMPLES_DIR "/new-spare.txt");
     write("old.txt", kept);
     fs::create_directory(at("dir"));
+    std::string deep;  // a folder whose paths pass 260 characters
+    for (int i = 0; i < 3; ++i)
+        deep += std::string(100, 'd') + "/";
+    fs::create_directories(at(deep));
     fs::create_hard_link(at("old.txt"), at("hard.txt"));
     if (!kOnWindows) {
         ASSERT_EQ(std::system(("mkfifo '" + at("fifo").string() + "'").c_str()), 0);
@@ -143,6 +147,7 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
         std::string mount = {};  // the file system the files are on
         // Where a refusal's files are; none for the new one when it is the old one.
         std::string oldFile = "old.txt", newFile = "new.txt";
+        std::vector<std::string> seen = {};  // the arguments as the C runtime splits them, if not args
     } cases[] = {
         {{"old.txt", "new.txt"}, "", 0, "", kHeading},
         // A Ctrl-Z byte is data, which a read in text mode would end at.
@@ -151,6 +156,7 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
         {{"old.txt", "-new.txt"}, "", 0, example, converted},
         {{"old.txt", at("new.txt").string()}, "", 0, example, converted},
         {{"日本 old.spare", "новый 📄.spare"}, "", 0, example, converted},  // outside every ANSI code page at once
+        {{deep + "old.txt", deep + "new.txt"}, "", 0, example, converted},
         // A small stack, once too small for the blocks; a date that overflowed nanoseconds.
         {{"old.txt", "new.txt"}, "", 0, example, converted, On::Posix, {"sh", "-c", "ulimit -s 256 && exec \"$0\" \"$@\""}},
         {{"old.txt", "new.txt"}, "", 0, example, converted, On::Posix,
@@ -163,6 +169,11 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
         {{"fifo", "new.txt"}, "can not open fifo: not a regular file\n", 5, {}, {}, On::Posix},
         {{"/dev/null", "new.txt"}, "can not open /dev/null: not a regular file\n", 5, {}, {}, On::Posix},
         {{"NUL", "new.txt"}, "can not open NUL: not a regular file\n", 5, {}, {}, On::Windows},
+        // Known by its name: CON cannot be opened where no console is attached.
+        {{"CON", "new.txt"}, "can not open CON: not a regular file\n", 5, {}, {}, On::Windows},
+        // The command line "x y"" z" "w", split as every msvcrt program splits it.
+        {{"x y\"\" z", "w"}, "can not open x y\" z\n", 5, {}, {}, On::Windows, {}, {}, "old.txt", "new.txt",
+         {"x y\" z", "w"}},
         {{"old.txt", "dir"}, "can not open dir\n", 5},
         {{"old.txt", "old.txt"}, "can not open old.txt: it is the old spare file\n", 5},
         {{"old.txt", "OLD.TXT"}, "can not open OLD.TXT: it is the old spare file\n", 5, {}, {}, On::Windows},
@@ -185,7 +196,8 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
         if (!newPath.empty())
             write(newPath, converts ? "a longer file that must be emptied first\n\n\n\n\n\n\n\n\n\n\n\n" : "kept\n");
         const long before = files();
-        const std::string expected = c.status == 1 ? c.out : announced(c.args[0], c.args[1]) + c.out;
+        const std::vector<std::string>& seen = c.seen.empty() ? c.args : c.seen;
+        const std::string expected = c.status == 1 ? c.out : announced(seen[0], seen[1]) + c.out;
         EXPECT_EQ(run(c.args, c.wrapper), Outcome(c.status, expected));
         EXPECT_EQ(read(at(oldPath)), converts ? c.old : kept) << expected;
         if (!newPath.empty()) {
