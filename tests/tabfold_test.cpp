@@ -127,10 +127,7 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
     const std::string converted = read(EXAMPLES_DIR "/new-spare.txt");
     write("old.txt", kept);
     fs::create_directory(at("dir"));
-    std::string deep;  // a folder whose paths pass 260 characters
-    for (int i = 0; i < 3; ++i)
-        deep += std::string(100, 'd') + "/";
-    fs::create_directories(at(deep));
+    const std::string longName(230, 'd');  // whose paths pass 260 characters
     fs::create_hard_link(at("old.txt"), at("hard.txt"));
     if (!kOnWindows) {
         ASSERT_EQ(std::system(("mkfifo '" + at("fifo").string() + "'").c_str()), 0);
@@ -156,7 +153,7 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
         {{"old.txt", "-new.txt"}, "", 0, example, converted},
         {{"old.txt", at("new.txt").string()}, "", 0, example, converted},
         {{"日本 old.spare", "новый 📄.spare"}, "", 0, example, converted},  // outside every ANSI code page at once
-        {{deep + "old.txt", deep + "new.txt"}, "", 0, example, converted},
+        {{longName + "-old.txt", longName + "-new.txt"}, "", 0, example, converted},
         // A small stack, once too small for the blocks; a date that overflowed nanoseconds.
         {{"old.txt", "new.txt"}, "", 0, example, converted, On::Posix, {"sh", "-c", "ulimit -s 256 && exec \"$0\" \"$@\""}},
         {{"old.txt", "new.txt"}, "", 0, example, converted, On::Posix,
