@@ -15,8 +15,6 @@ namespace {
 
 using namespace vectors;
 
-using ParseRecord = void (*)(const LineBuffer&, SpareRecord&);
-
 // A block is converted a segment at a time: its characters are classified
 // into bitmaps, one word for each chunk of 64 characters, and its lines are
 // then taken one after the other.  A segment begins where a line begins.
@@ -368,30 +366,27 @@ BlockResult convertBlockWith(const char* text, std::size_t available, OutputFile
     return convertBlock<skip, Baseline>(text, available, out);
 }
 
-// Writes a record line, straight from the block that in holds, for each plain
-// line piece from its position on, up to the first other piece or the end of
-// the block, and leaves record as parse would have left it after the last
-// (line is used for that).  Returns false if a write failed.
-bool convertPlainPieces(InputFile& in, OutputFile& out, Side side, LineBuffer& line,
-                        SpareRecord& record, ParseRecord parse, bool avx2)
+}  // namespace
+
+bool convertPlainPieces(InputFile& in, OutputFile& out, Side side, LineBuffer& line, SpareRecord& record,
+                        bool widest)
 {
     const BlockResult block = side == Side::Left
-        ? convertBlockWith<0>(in.data(), in.available(), out, avx2)
-        : convertBlockWith<3>(in.data(), in.available(), out, avx2);
+        ? convertBlockWith<0>(in.data(), in.available(), out, widest)
+        : convertBlockWith<3>(in.data(), in.available(), out, widest);
     if (block.lastLine != nullptr) {
         // The operations carry the fields of the last line over to the next
         // piece that lacks some: they are parsed once, here.
         line.length = static_cast<std::size_t>(in.data() + block.converted - block.lastLine);
         std::memcpy(line.text, block.lastLine, line.length);
         line.text[line.length] = '\0';
-        parse(line, record);
+        (side == Side::Left ? parseLeftRecord : parseRightRecord)(line, record);
     }
     in.consume(block.converted);
     return !block.writeFailed;
 }
 
-// Whether a pass may use the AVX2 copy of the converter.
-bool useAvx2(bool baseline)
+bool plainLinesUseWidest(bool baseline)
 {
 #ifdef TABFOLD_SCAN_WITH_AVX2
     return !baseline && processorHasAvx2();
@@ -399,35 +394,4 @@ bool useAvx2(bool baseline)
     (void)baseline;
     return false;
 #endif
-}
-
-}  // namespace
-
-PassEnd copyPieces(InputFile& in, OutputFile& out, Side side, LineBuffer& line, bool baseline)
-{
-    const ParseRecord parse = side == Side::Left ? parseLeftRecord : parseRightRecord;
-    const bool avx2 = useAvx2(baseline);
-    SpareRecord record;
-    // Where plain lines are rare, a try that converts nothing costs more than
-    // the piece: after one, twice as many pieces as the last time, up to 64,
-    // go to the operations before the next try.
-    unsigned idle = 0;
-    unsigned wait = 0;
-    for (;;) {
-        if (wait > 0) {
-            --wait;
-        } else {
-            const char* const from = in.data();
-            if (!convertPlainPieces(in, out, side, line, record, parse, avx2))
-                return PassEnd::WriteFailed;
-            idle = in.data() != from ? 0 : std::min(2 * idle + 1, 64u);
-            wait = idle;
-        }
-        const ReadResult read = readLinePiece(in, line);
-        if (read != ReadResult::Piece)
-            return read == ReadResult::End ? PassEnd::Done : PassEnd::ReadFailed;
-        parse(line, record);
-        if (!writeSpareRecord(out, record))
-            return PassEnd::WriteFailed;
-    }
 }

@@ -15,28 +15,6 @@ using namespace vectors;
 constexpr Word kSaturated = Word{1} << 31;
 constexpr Word kPowersOfTen[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
 
-// The eight characters from p; any from limit on read as NUL.
-Word loadWord(const char* p, const char* limit)
-{
-    if (limit - p >= 8)
-        return wordAt(p);
-    Word word = 0;
-    for (int i = 0; p + i < limit; ++i)
-        word |= Word{static_cast<unsigned char>(p[i])} << (8 * i);
-    return word;
-}
-
-// Marks, with its high bit, each byte of the word from low to high, where
-// 1 <= low <= high < 0x80.  Adding to the low seven bits of a byte never
-// carries into the next byte, so each byte is compared on its own.
-constexpr Word bytesBetween(Word word, unsigned low, unsigned high)
-{
-    const Word sevenBits = word & ~kHighBits;
-    const Word atLeastLow = sevenBits + kOnes * (0x80 - low);
-    const Word aboveHigh = sevenBits + kOnes * (0x7F - high);
-    return atLeastLow & ~aboveHigh & ~word & kHighBits;
-}
-
 // How many bytes of the word, from the first, lie between low and high.
 int leadingBetween(Word word, unsigned low, unsigned high)
 {

@@ -1,8 +1,10 @@
 #include "spare_file.hpp"
 
+#include "plain_lines.hpp"
 #include "scanner.hpp"
 #include "vectors.hpp"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <charconv>
@@ -162,4 +164,33 @@ bool writeSpareRecord(OutputFile& out, const SpareRecord& record)
         return false;
     out.commit(formatSpareRecord(record, room));
     return true;
+}
+
+PassEnd copyPieces(InputFile& in, OutputFile& out, Side side, LineBuffer& line, bool baseline)
+{
+    const auto parse = side == Side::Left ? parseLeftRecord : parseRightRecord;
+    const bool widest = plainLinesUseWidest(baseline);
+    SpareRecord record;
+    // Where plain lines are rare, a try that converts nothing costs more than
+    // the piece: after one, twice as many pieces as the last time, up to 64,
+    // go to the operations before the next try.
+    unsigned idle = 0;
+    unsigned wait = 0;
+    for (;;) {
+        if (wait > 0) {
+            --wait;
+        } else {
+            const char* const from = in.data();
+            if (!convertPlainPieces(in, out, side, line, record, widest))
+                return PassEnd::WriteFailed;
+            idle = in.data() != from ? 0 : std::min(2 * idle + 1, 64u);
+            wait = idle;
+        }
+        const ReadResult read = readLinePiece(in, line);
+        if (read != ReadResult::Piece)
+            return read == ReadResult::End ? PassEnd::Done : PassEnd::ReadFailed;
+        parse(line, record);
+        if (!writeSpareRecord(out, record))
+            return PassEnd::WriteFailed;
+    }
 }

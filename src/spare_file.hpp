@@ -14,6 +14,12 @@
 #include <cstddef>
 #include <cstdint>
 
+// Which record of each data line a pass copies.
+enum class Side { Left, Right };
+
+// How a pass ended.
+enum class PassEnd { Done, ReadFailed, WriteFailed };
+
 // One spare record: the three integers of the columns N1, N2 and LINK#.
 struct SpareRecord {
     std::int32_t N1 = 0;
@@ -54,6 +60,15 @@ bool writeNewFileHeader(OutputFile& out);
 
 // Writes one record line; false if the write failed.
 bool writeSpareRecord(OutputFile& out, const SpareRecord& record);
+
+// Writes the record lines of one pass, from in's position (after the
+// heading) to the end of the old spare file: one for every line piece, the
+// record carrying over the fields that a piece does not supply.  The plain
+// pieces go the fast way of plain_lines.hpp, with the widest instructions
+// the processor has unless baseline asks for those that every processor of
+// its kind has; every other piece through readLinePiece, the parse
+// operation of the side and writeSpareRecord.
+PassEnd copyPieces(InputFile& in, OutputFile& out, Side side, LineBuffer& line, bool baseline = false);
 
 // The longest record line: three 11-character integers, two blanks, newline.
 constexpr std::size_t kMaxRecordLineLength = 36;

@@ -8,7 +8,6 @@
 // output; failures end the run with a fixed exit status.
 
 #include "file_io.hpp"
-#include "plain_lines.hpp"
 #include "platform.hpp"
 #include "spare_file.hpp"
 

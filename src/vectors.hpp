@@ -1,6 +1,8 @@
-// Characters handled sixteen at a time, for the scanner and the plain-line
-// converter: a vector of bytes, the masks that comparing it gives, and the
-// bitmap that a mask folds into.
+// Characters handled many at a time, for the scanner, the plain-line
+// converter and the record lines: words of eight characters in a fixed byte
+// order, whatever the machine's, and the tests of their bytes; vectors of
+// sixteen, the masks that comparing them gives, and the bitmap that a mask
+// folds into.  Every byte-order and byte-range helper of the program is here.
 #ifndef TABFOLD_VECTORS_HPP
 #define TABFOLD_VECTORS_HPP
 
@@ -54,6 +56,28 @@ inline void storeWord(void* p, Word word)
     if constexpr (std::endian::native == std::endian::big)
         word = __builtin_bswap64(word);
     std::memcpy(p, &word, sizeof word);
+}
+
+// The eight characters from p; any from limit on read as NUL.
+inline Word loadWord(const char* p, const char* limit)
+{
+    if (limit - p >= 8)
+        return wordAt(p);
+    Word word = 0;
+    for (int i = 0; p + i < limit; ++i)
+        word |= Word{static_cast<unsigned char>(p[i])} << (8 * i);
+    return word;
+}
+
+// Marks, with its high bit, each byte of the word from low to high, where
+// 1 <= low <= high < 0x80.  Adding to the low seven bits of a byte never
+// carries into the next byte, so each byte is compared on its own.
+constexpr Word bytesBetween(Word word, unsigned low, unsigned high)
+{
+    const Word sevenBits = word & ~kHighBits;
+    const Word atLeastLow = sevenBits + kOnes * (0x80 - low);
+    const Word aboveHigh = sevenBits + kOnes * (0x7F - high);
+    return atLeastLow & ~aboveHigh & ~word & kHighBits;
 }
 
 #ifdef TABFOLD_SCAN_WITH_SSE2

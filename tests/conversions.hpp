@@ -7,7 +7,6 @@
 #define TABFOLD_CONVERSIONS_HPP
 
 #include "file_io.hpp"
-#include "plain_lines.hpp"
 #include "spare_file.hpp"
 
 #include <algorithm>
