@@ -161,6 +161,50 @@ struct Avx2 {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_blendv_epi8(fills, bytes, mask));
     }
 };
+
+#define TABFOLD_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx2,bmi,bmi2,popcnt")))
+
+// The same steps on processors with AVX-512 BW: a whole chunk of 64
+// characters at a time, compared straight into bitmaps.
+struct Avx512 {
+    // Bit by bit, whether every character so far was a digit or whitespace.
+    using Known = Word;
+    static constexpr Known kAllKnown = ~Word{0};
+
+    // Marks the bytes from low to high: bytes below low wrap around past it.
+    template <unsigned char low, unsigned char high>
+    TABFOLD_AVX512 static Word between(__m512i bytes)
+    {
+        return _mm512_cmple_epu8_mask(_mm512_sub_epi8(bytes, _mm512_set1_epi8(static_cast<char>(low))),
+                                      _mm512_set1_epi8(static_cast<char>(high - low)));
+    }
+
+    TABFOLD_AVX512 static ChunkMaps mapChunk(const char* p, Known& known)
+    {
+        const __m512i bytes = _mm512_loadu_si512(p);
+        ChunkMaps maps;
+        maps.digits = between<'0', '9'>(bytes);
+        maps.zeros = _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8('0'));
+        maps.newlines = _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8('\n'));
+        known &= maps.digits | between<'\t', '\r'>(bytes) | _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8(' '));
+        return maps;
+    }
+
+    TABFOLD_AVX512 static bool allKnown(const Known& known) { return known == kAllKnown; }
+
+    TABFOLD_AVX512 static unsigned countNewlines(Word bits)
+    {
+        return static_cast<unsigned>(std::popcount(bits));
+    }
+
+    TABFOLD_AVX512 static void putField(char* out, const char* field, unsigned count, unsigned char fill)
+    {
+        const __m128i fills = _mm_set1_epi8(static_cast<char>(fill));
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field));
+        const auto first = static_cast<__mmask16>((1u << count) - 1);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_mask_blend_epi8(first, fills, bytes));
+    }
+};
 #endif
 
 // Appends where the newlines of one word stand, base being the position of
@@ -352,28 +396,38 @@ TABFOLD_AVX2 __attribute__((flatten)) BlockResult convertBlockAvx2(const char* t
 {
     return convertBlock<skip, Avx2>(text, available, out);
 }
+
+// convertBlock compiled whole for AVX-512.
+template <int skip>
+TABFOLD_AVX512 __attribute__((flatten)) BlockResult convertBlockAvx512(const char* text, std::size_t available,
+                                                                     OutputFile& out)
+{
+    return convertBlock<skip, Avx512>(text, available, out);
+}
 #endif
 
-// convertBlock, compiled for AVX2 when avx2 says the processor has it.
+// convertBlock, in the copy of the variant.
 template <int skip>
-BlockResult convertBlockWith(const char* text, std::size_t available, OutputFile& out, bool avx2)
+BlockResult convertBlockWith(const char* text, std::size_t available, OutputFile& out, PlainVariant variant)
 {
 #ifdef TABFOLD_SCAN_WITH_AVX2
-    if (avx2)
+    if (variant == PlainVariant::Avx512)
+        return convertBlockAvx512<skip>(text, available, out);
+    if (variant == PlainVariant::Avx2)
         return convertBlockAvx2<skip>(text, available, out);
 #endif
-    (void)avx2;
+    (void)variant;
     return convertBlock<skip, Baseline>(text, available, out);
 }
 
 }  // namespace
 
 bool convertPlainPieces(InputFile& in, OutputFile& out, Side side, LineBuffer& line, SpareRecord& record,
-                        bool widest)
+                        PlainVariant variant)
 {
     const BlockResult block = side == Side::Left
-        ? convertBlockWith<0>(in.data(), in.available(), out, widest)
-        : convertBlockWith<3>(in.data(), in.available(), out, widest);
+        ? convertBlockWith<0>(in.data(), in.available(), out, variant)
+        : convertBlockWith<3>(in.data(), in.available(), out, variant);
     if (block.lastLine != nullptr) {
         // The operations carry the fields of the last line over to the next
         // piece that lacks some: they are parsed once, here.
@@ -386,12 +440,14 @@ bool convertPlainPieces(InputFile& in, OutputFile& out, Side side, LineBuffer& l
     return !block.writeFailed;
 }
 
-bool plainLinesUseWidest(bool baseline)
+PlainVariant choosePlainVariant(Instructions allowed)
 {
 #ifdef TABFOLD_SCAN_WITH_AVX2
-    return !baseline && processorHasAvx2();
-#else
-    (void)baseline;
-    return false;
+    if (allowed == Instructions::Widest && processorHasAvx512())
+        return PlainVariant::Avx512;
+    if (allowed != Instructions::Baseline && processorHasAvx2())
+        return PlainVariant::Avx2;
 #endif
+    (void)allowed;
+    return PlainVariant::Baseline;
 }

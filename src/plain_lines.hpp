@@ -10,23 +10,25 @@
 #include "file_io.hpp"
 #include "spare_file.hpp"
 
+// The copies of the plain-line converter, each built for the instructions
+// of its name.
+enum class PlainVariant { Baseline, Avx2, Avx512 };
+
+// The widest copy that the processor can run and the instructions allow.
+PlainVariant choosePlainVariant(Instructions allowed);
+
 // Writes a record line, straight from the block that in holds, for each
 // plain line piece from in's position on, up to the first other piece or the
 // end of the block, and leaves record as parsing the last would have left it
-// (line is used for that).  False if a write failed.
+// (line is used for that), with the copy of the converter given.  False if a
+// write failed.
 //
 // A plain piece is a whole line of fewer than 56 characters before its
 // newline, all digits and whitespace, with no integer that has a leading
 // zero, whose integers that the pass copies (the first three, or the fourth
 // to sixth) have one to eight digits.  It gets the line that parsing it and
-// writeSpareRecord would write.  widest picks the widest instructions that
-// the processor has, as plainLinesUseWidest tells.
+// writeSpareRecord would write.
 bool convertPlainPieces(InputFile& in, OutputFile& out, Side side, LineBuffer& line, SpareRecord& record,
-                        bool widest);
-
-// Whether the plain pieces may be converted with wider instructions than
-// every processor of its kind has (AVX2 on x86): not when baseline asks for
-// those, nor where the processor lacks them.
-bool plainLinesUseWidest(bool baseline);
+                        PlainVariant variant);
 
 #endif

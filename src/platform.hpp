@@ -125,4 +125,7 @@ std::ptrdiff_t writeSome(const FileHandle& file, const char* bytes, std::size_t 
 // BMI1, BMI2 and POPCNT (asked only on x86).
 bool processorHasAvx2();
 
+// True when it also lets the program use AVX-512 F, BW and VL.
+bool processorHasAvx512();
+
 #endif

@@ -171,11 +171,23 @@ bool processorHasAvx2()
     return CPU_FEATURE_ACTIVE(AVX2) && CPU_FEATURE_ACTIVE(BMI1) && CPU_FEATURE_ACTIVE(BMI2) &&
            CPU_FEATURE_ACTIVE(POPCNT);
 }
+
+bool processorHasAvx512()
+{
+    return processorHasAvx2() && CPU_FEATURE_ACTIVE(AVX512F) && CPU_FEATURE_ACTIVE(AVX512BW) &&
+           CPU_FEATURE_ACTIVE(AVX512VL);
+}
 #else
 bool processorHasAvx2()
 {
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
            __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
+}
+
+bool processorHasAvx512()
+{
+    return processorHasAvx2() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512vl");
 }
 #endif
 #endif

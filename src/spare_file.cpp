@@ -166,10 +166,10 @@ bool writeSpareRecord(OutputFile& out, const SpareRecord& record)
     return true;
 }
 
-PassEnd copyPieces(InputFile& in, OutputFile& out, Side side, LineBuffer& line, bool baseline)
+PassEnd copyPieces(InputFile& in, OutputFile& out, Side side, LineBuffer& line, Instructions allowed)
 {
     const auto parse = side == Side::Left ? parseLeftRecord : parseRightRecord;
-    const bool widest = plainLinesUseWidest(baseline);
+    const PlainVariant variant = choosePlainVariant(allowed);
     SpareRecord record;
     // Where plain lines are rare, a try that converts nothing costs more than
     // the piece: after one, twice as many pieces as the last time, up to 64,
@@ -181,7 +181,7 @@ PassEnd copyPieces(InputFile& in, OutputFile& out, Side side, LineBuffer& line, 
             --wait;
         } else {
             const char* const from = in.data();
-            if (!convertPlainPieces(in, out, side, line, record, widest))
+            if (!convertPlainPieces(in, out, side, line, record, variant))
                 return PassEnd::WriteFailed;
             idle = in.data() != from ? 0 : std::min(2 * idle + 1, 64u);
             wait = idle;

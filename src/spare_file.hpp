@@ -17,6 +17,11 @@
 // Which record of each data line a pass copies.
 enum class Side { Left, Right };
 
+// Which instructions the fast way of a pass may use: the widest that the
+// processor has, at most AVX2, or only those that every processor of its
+// kind has.  All write the same bytes.
+enum class Instructions { Widest, UpToAvx2, Baseline };
+
 // How a pass ended.
 enum class PassEnd { Done, ReadFailed, WriteFailed };
 
@@ -64,11 +69,11 @@ bool writeSpareRecord(OutputFile& out, const SpareRecord& record);
 // Writes the record lines of one pass, from in's position (after the
 // heading) to the end of the old spare file: one for every line piece, the
 // record carrying over the fields that a piece does not supply.  The plain
-// pieces go the fast way of plain_lines.hpp, with the widest instructions
-// the processor has unless baseline asks for those that every processor of
-// its kind has; every other piece through readLinePiece, the parse
-// operation of the side and writeSpareRecord.
-PassEnd copyPieces(InputFile& in, OutputFile& out, Side side, LineBuffer& line, bool baseline = false);
+// pieces go the fast way of plain_lines.hpp, with the instructions allowed;
+// every other piece through readLinePiece, the parse operation of the side
+// and writeSpareRecord.
+PassEnd copyPieces(InputFile& in, OutputFile& out, Side side, LineBuffer& line,
+                   Instructions allowed = Instructions::Widest);
 
 // The longest record line: three 11-character integers, two blanks, newline.
 constexpr std::size_t kMaxRecordLineLength = 36;

@@ -1,7 +1,8 @@
 // Whole conversions of an old spare file in a temporary file: by the
-// program's own code, on the widest and on the baseline instructions, and by
-// a plain reference that uses nothing but the C library's fgets (limit 255),
-// strtoll (clamped to 32 bits) and snprintf ("%-3d %-3d %d\n").
+// program's own code, on the widest, on AVX2 and on the baseline
+// instructions, and by a plain reference that uses nothing but the C
+// library's fgets (limit 255), strtoll (clamped to 32 bits) and snprintf
+// ("%-3d %-3d %d\n").
 // The differential tests and the fuzzer hold the first against the second.
 #ifndef TABFOLD_CONVERSIONS_HPP
 #define TABFOLD_CONVERSIONS_HPP
@@ -48,10 +49,9 @@ inline std::string contentsOf(std::FILE* file)
 }
 
 // The conversion by the program's own code, reading readSize bytes at a
-// time: plain lines straight from the block, on the baseline instructions
-// or the widest the processor has, and every other piece through the
-// operations.
-inline std::string convertWith(std::FILE* oldFile, std::size_t readSize, bool baseline)
+// time: plain lines straight from the block, with the instructions allowed,
+// and every other piece through the operations.
+inline std::string convertWith(std::FILE* oldFile, std::size_t readSize, Instructions allowed)
 {
     std::FILE* newFile = std::tmpfile();
     require(newFile != nullptr, "tmpfile");
@@ -61,7 +61,7 @@ inline std::string convertWith(std::FILE* oldFile, std::size_t readSize, bool ba
     for (const Side side : {Side::Left, Side::Right}) {
         InputFile in(FileHandle(descriptorOf(oldFile)), readSize);
         require(skipHeaderLines(in, line), "skip");
-        require(copyPieces(in, out, side, line, baseline) == PassEnd::Done, "pass");
+        require(copyPieces(in, out, side, line, allowed) == PassEnd::Done, "pass");
     }
     require(out.close(), "close");
     const std::string converted = contentsOf(newFile);
@@ -119,10 +119,13 @@ inline std::string differences(const std::string& bytes, std::size_t readSize)
             "old spare file");
     const std::string reference = convertReference(oldFile);
     std::string found;
-    for (const bool baseline : {false, true}) {
-        const std::string converted = convertWith(oldFile, readSize, baseline);
+    for (const Instructions allowed : {Instructions::Widest, Instructions::UpToAvx2, Instructions::Baseline}) {
+        const std::string converted = convertWith(oldFile, readSize, allowed);
         if (converted != reference && found.empty())
-            found = std::string(baseline ? "baseline" : "widest") + " instructions, reads of " +
+            found = std::string(allowed == Instructions::Widest     ? "widest"
+                                : allowed == Instructions::UpToAvx2 ? "AVX2 at most"
+                                                                    : "baseline") +
+                    " instructions, reads of " +
                     std::to_string(readSize) + " bytes\n--- program:\n" + converted +
                     "--- C library:\n" + reference;
     }
