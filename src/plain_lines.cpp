@@ -265,6 +265,80 @@ Word windowAt(const unsigned char* map, unsigned at)
     return wordAt(map + at / 8) >> (at % 8);
 }
 
+// The first character from at on, before end, whose bit in the map is set,
+// or clear where flip is all ones; end when there is none.
+unsigned nextBit(const unsigned char* map, unsigned at, unsigned end, Word flip)
+{
+    constexpr unsigned kStep = 56;  // of the 57 bits a window sees
+    for (; at < end; at += kStep) {
+        const Word bits = (windowAt(map, at) ^ flip) & ((Word{1} << kStep) - 1);
+        if (bits != 0)
+            return std::min(at + static_cast<unsigned>(std::countr_zero(bits)), end);
+    }
+    return end;
+}
+
+// The value of the count digits at p, the first of them not 0 unless it is
+// the only one, saturated at the largest 32-bit integer as "%d" reads it.
+std::int32_t valueOfDigits(const char* p, unsigned count)
+{
+    constexpr Word kLargest = 2147483647;
+    if (count > 10)
+        return static_cast<std::int32_t>(kLargest);
+    Word value = digitsValue(wordAt(p), static_cast<int>(std::min(count, 8u)));
+    if (count > 8)
+        value = value * (count == 9 ? 10 : 100) + digitsValue(wordAt(p + 8), static_cast<int>(count - 8));
+    return static_cast<std::int32_t>(std::min(value, kLargest));
+}
+
+// How many of the count digits that start where the zeros bits start are
+// leading zeros, the last digit not counted.
+unsigned leadingZeros(Word zeros, unsigned count)
+{
+    return std::min(static_cast<unsigned>(std::countr_zero(~zeros)), count - 1);
+}
+
+// The value of the digits of text from start to end.
+std::int32_t digitsFrom(const char* text, const unsigned char* zeros, unsigned start, unsigned end)
+{
+    start = std::min(nextBit(zeros, start, end, ~Word{0}), end - 1);  // the last digit stays
+    return valueOfDigits(text + start, end - start);
+}
+
+// The record of the fields found in the line at text, seen through its
+// window of zeros: their values, whatever their digits and leading zeros.
+template <class Fields>
+SpareRecord recordOf(const char* text, Word zeros, const Fields& fields)
+{
+    std::int32_t values[3];
+    for (int i = 0; i < 3; ++i) {
+        const unsigned zeroCount = leadingZeros(zeros >> fields.start[i], fields.count[i]);
+        values[i] = valueOfDigits(text + fields.start[i] + zeroCount, fields.count[i] - zeroCount);
+    }
+    return {values[0], values[1], values[2]};
+}
+
+// Reads the three integers after the first skip of the line of digits and
+// whitespace from start to end of the segment at text into record; false
+// when it has fewer.  The integers may have any number of digits and
+// leading zeros, and the line may be as long as a piece.
+template <int skip>
+bool readRegularLine(const char* text, const SegmentMaps& maps, unsigned start, unsigned end,
+                     SpareRecord& record)
+{
+    std::int32_t* const fields[] = {&record.N1, &record.N2, &record.LINK};
+    unsigned at = start;
+    for (int i = 0; i < skip + 3; ++i) {
+        const unsigned first = nextBit(maps.digits, at, end, 0);
+        if (first == end)
+            return false;
+        at = nextBit(maps.digits, first, end, ~Word{0});
+        if (i >= skip)
+            *fields[i - skip] = digitsFrom(text, maps.zeros, first, at);
+    }
+    return true;
+}
+
 // How many characters "%-3d " writes for a value of count digits.
 constexpr unsigned char kPaddedWidth[17] = {4, 4, 4, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17};
 
@@ -342,7 +416,7 @@ bool convertSegment(const char* text, std::size_t length, SegmentMaps& maps, Out
         ? static_cast<std::size_t>(std::lower_bound(maps.ends, maps.ends + lines, other) - maps.ends)
         : lines;
     const std::size_t most = std::min(clean, kMostPlainLines);
-    char* const room = out.reserve(most * kMaxRecordLineLength);
+    char* const room = out.reserve(most * kMaxRecordLineLength + kRecordLineSlack);
     if (room == nullptr) {
         result.writeFailed = true;
         return false;
@@ -354,12 +428,23 @@ bool convertSegment(const char* text, std::size_t length, SegmentMaps& maps, Out
     for (; newline != last; ++newline) {
         const unsigned chars = *newline - start;  // before the newline
         Fields fields;
-        const bool plain = findFields<skip>(windowAt(maps.digits, start), windowAt(maps.zeros, start),
-                                            chars, fields) &
+        const Word zeros = windowAt(maps.zeros, start);
+        const bool plain = findFields<skip>(windowAt(maps.digits, start), zeros, chars, fields) &
                            (chars < kLongestPlainLine);  // within its window
-        if (!plain)
-            break;
-        end = putRecordLine<Isa>(end, text + start, fields);
+        if (plain) {
+            end = putRecordLine<Isa>(end, text + start, fields);
+        } else if (chars < kLongestPlainLine) {
+            // Wider numbers or leading zeros: their values, written anew.
+            if (fields.start[2] >= chars)
+                break;  // fewer than three integers
+            end += formatSpareRecord(recordOf(text + start, zeros, fields), end);
+        } else {
+            // A longer line, read in windows.
+            SpareRecord record;
+            if (chars >= LineBuffer::kMaxPieceLength || !readRegularLine<skip>(text, maps, start, *newline, record))
+                break;
+            end += formatSpareRecord(record, end);
+        }
         start = *newline + 1;
     }
     const std::size_t line = static_cast<std::size_t>(newline - maps.ends);

@@ -28,19 +28,6 @@ int leadingSpaces(Word word)
     return std::countr_zero(~spaces & kHighBits) / 8;
 }
 
-// The value of the first count (1 to 8) bytes of the word, all digits.
-Word digitsValue(Word word, int count)
-{
-    // Each digit to its value, the bytes after them shifted out, so that the
-    // number fills the top of the word behind leading zeros.
-    Word v = (word - kOnes * '0') << (64 - 8 * count);
-    // Neighbouring digits combine into 2-, then 4-, then 8-digit values.
-    v = (v * 10) + (v >> 8);
-    v = (((v & 0x000000FF000000FF) * (100 + (1000000ULL << 32))) +
-         (((v >> 16) & 0x000000FF000000FF) * (1 + (10000ULL << 32)))) >> 32;
-    return v;
-}
-
 // The magnitude of the count (at least 1) digits at p, or some value past
 // kSaturated when it is that large.
 Word magnitudeOf(const char* p, int count, const char* limit)

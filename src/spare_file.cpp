@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <charconv>
 #include <cstring>
 #include <iterator>
 
@@ -55,6 +54,31 @@ constexpr auto kPaddedFields = [] {
     return table;
 }();
 
+// Writes the decimal digits of magnitude at out and returns their end.
+char* putDigits(char* out, std::uint32_t magnitude)
+{
+    if (magnitude < 1000000) {
+        const Digits digits = digitsOf(magnitude);
+        storeWord(out, digits.word);
+        return out + digits.count;
+    }
+    // Up to four digits, then six (a 32-bit magnitude has at most ten).
+    const Digits high = digitsOf(magnitude / 1000000);
+    const std::uint32_t low = magnitude % 1000000;
+    storeWord(out, high.word);
+    storeWord(out + high.count, kThreeDigits[low / 1000] | Word{kThreeDigits[low % 1000]} << 24);
+    return out + high.count + 6;
+}
+
+// Writes value as "%d" does and returns the end.
+char* putInteger(char* out, std::int32_t value)
+{
+    if (value >= 0)
+        return putDigits(out, static_cast<std::uint32_t>(value));
+    *out = '-';
+    return putDigits(out + 1, 0u - static_cast<std::uint32_t>(value));
+}
+
 // Writes value as "%-3d " does and returns the end: the digits, blanks up
 // to three characters, and one blank.
 char* putPaddedField(char* out, std::int32_t value)
@@ -63,11 +87,9 @@ char* putPaddedField(char* out, std::int32_t value)
         storeWord(out, kPaddedFields[static_cast<std::size_t>(value)]);
         return out + 4;
     }
-    char* end = std::to_chars(out, out + 11, value).ptr;
-    while (end - out < 3)
-        *end++ = ' ';
-    *end++ = ' ';
-    return end;
+    char* const digitsEnd = putInteger(out, value);
+    storeWord(digitsEnd, 0x2020202020202020);  // the blanks
+    return std::max(digitsEnd, out + 3) + 1;
 }
 
 // Writes value as "%d\n" does and returns the end.
@@ -78,7 +100,7 @@ char* putLastField(char* out, std::int32_t value)
         storeWord(out, digits.word | Word{'\n'} << (8 * digits.count));
         return out + digits.count + 1;
     }
-    char* end = std::to_chars(out, out + 11, value).ptr;
+    char* end = putInteger(out, value);
     *end++ = '\n';
     return end;
 }
@@ -159,7 +181,7 @@ bool writeNewFileHeader(OutputFile& out)
 
 bool writeSpareRecord(OutputFile& out, const SpareRecord& record)
 {
-    char* room = out.reserve(kMaxRecordLineLength);
+    char* room = out.reserve(kMaxRecordLineLength + kRecordLineSlack);
     if (room == nullptr)
         return false;
     out.commit(formatSpareRecord(record, room));

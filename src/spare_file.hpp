@@ -78,8 +78,12 @@ PassEnd copyPieces(InputFile& in, OutputFile& out, Side side, LineBuffer& line,
 // The longest record line: three 11-character integers, two blanks, newline.
 constexpr std::size_t kMaxRecordLineLength = 36;
 
+// How far past the end of a record line formatting it may store.
+constexpr std::size_t kRecordLineSlack = 8;
+
 // Formats a record line as "%-3d %-3d %d\n" into out, which must hold
-// kMaxRecordLineLength characters; returns the number written.
+// kMaxRecordLineLength + kRecordLineSlack characters; returns the number
+// written.
 std::size_t formatSpareRecord(const SpareRecord& record, char* out);
 
 #endif

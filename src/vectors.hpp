@@ -80,6 +80,19 @@ constexpr Word bytesBetween(Word word, unsigned low, unsigned high)
     return atLeastLow & ~aboveHigh & ~word & kHighBits;
 }
 
+// The value of the first count (1 to 8) bytes of the word, all digits.
+inline Word digitsValue(Word word, int count)
+{
+    // Each digit to its value, the bytes after them shifted out, so that the
+    // number fills the top of the word behind leading zeros.
+    Word v = (word - kOnes * '0') << (64 - 8 * count);
+    // Neighbouring digits combine into 2-, then 4-, then 8-digit values.
+    v = (v * 10) + (v >> 8);
+    v = (((v & 0x000000FF000000FF) * (100 + (1000000ULL << 32))) +
+         (((v >> 16) & 0x000000FF000000FF) * (1 + (10000ULL << 32)))) >> 32;
+    return v;
+}
+
 #ifdef TABFOLD_SCAN_WITH_SSE2
 // One bit for each byte of a mask, the first byte's lowest.
 inline Word maskBits(ByteMask mask)
