@@ -115,16 +115,37 @@ std::uint64_t idBits(const FILE_ID_128& id, int first)
     return bits;
 }
 
+// Describes the file open on handle from what Windows 8 and later tell of
+// it: the 128-bit file id (unique on ReFS too, where the 64-bit index is
+// not) and the change time among them.  False where the system lacks them.
+bool describeByIds(HANDLE handle, FileFacts& facts)
+{
+    FILE_ID_INFO id;
+    FILE_BASIC_INFO basic;
+    FILE_STANDARD_INFO standard;
+    if (!GetFileInformationByHandleEx(handle, FileIdInfo, &id, sizeof id) ||
+        !GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) ||
+        !GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard))
+        return false;
+    facts = {id.VolumeSerialNumber, idBits(id.FileId, 0), idBits(id.FileId, 8),
+             static_cast<std::int64_t>(standard.EndOfFile.QuadPart),
+             timeOf(static_cast<std::uint64_t>(basic.LastWriteTime.QuadPart)),
+             timeOf(static_cast<std::uint64_t>(basic.ChangeTime.QuadPart)), !standard.Directory};
+    return true;
+}
+
 // Describes the file open on handle; false when the system cannot tell.
-// Folders and devices (NUL, CON, pipes) are no regular files.  The 128-bit
-// file id (unique on ReFS too, where the 64-bit index is not) and the change
-// time are asked apart: not every version of Windows has them.
+// Folders and devices (NUL, CON, pipes) are no regular files.  Before
+// Windows 8, the identity is the volume serial and the 64-bit file index,
+// and the change time is asked apart.
 bool describeHandle(HANDLE handle, FileFacts& facts)
 {
     if (GetFileType(handle) != FILE_TYPE_DISK) {
         facts = {};
         return true;
     }
+    if (describeByIds(handle, facts))
+        return true;
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(handle, &info))
         return false;
@@ -135,12 +156,6 @@ bool describeHandle(HANDLE handle, FileFacts& facts)
              timeOf(joined(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime)),
              timeOf(static_cast<std::uint64_t>(basic.ChangeTime.QuadPart)),
              (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0};
-    FILE_ID_INFO id;
-    if (GetFileInformationByHandleEx(handle, FileIdInfo, &id, sizeof id)) {
-        facts.volume = id.VolumeSerialNumber;
-        facts.index = idBits(id.FileId, 0);
-        facts.indexHigh = idBits(id.FileId, 8);
-    }
     return true;
 }
 
