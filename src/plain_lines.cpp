@@ -1,6 +1,7 @@
 #include "plain_lines.hpp"
 
 #include "platform.hpp"
+#include "scanner.hpp"
 #include "vectors.hpp"
 
 #include <algorithm>
@@ -278,44 +279,21 @@ unsigned nextBit(const unsigned char* map, unsigned at, unsigned end, Word flip)
     return end;
 }
 
-// The value of the count digits at p, the first of them not 0 unless it is
-// the only one, saturated at the largest 32-bit integer as "%d" reads it.
+// The value of the count digits at p, as "%d" reads them: saturated at the
+// largest 32-bit integer.  The block is readable well past p + count.
 std::int32_t valueOfDigits(const char* p, unsigned count)
 {
-    constexpr Word kLargest = 2147483647;
-    if (count > 10)
-        return static_cast<std::int32_t>(kLargest);
-    Word value = digitsValue(wordAt(p), static_cast<int>(std::min(count, 8u)));
-    if (count > 8)
-        value = value * (count == 9 ? 10 : 100) + digitsValue(wordAt(p + 8), static_cast<int>(count - 8));
-    return static_cast<std::int32_t>(std::min(value, kLargest));
+    return saturated(false, magnitudeOf(p, static_cast<int>(count), p + count + sizeof(Word)));
 }
 
-// How many of the count digits that start where the zeros bits start are
-// leading zeros, the last digit not counted.
-unsigned leadingZeros(Word zeros, unsigned count)
-{
-    return std::min(static_cast<unsigned>(std::countr_zero(~zeros)), count - 1);
-}
-
-// The value of the digits of text from start to end.
-std::int32_t digitsFrom(const char* text, const unsigned char* zeros, unsigned start, unsigned end)
-{
-    start = std::min(nextBit(zeros, start, end, ~Word{0}), end - 1);  // the last digit stays
-    return valueOfDigits(text + start, end - start);
-}
-
-// The record of the fields found in the line at text, seen through its
-// window of zeros: their values, whatever their digits and leading zeros.
+// The record of the fields found in the line at text: their values,
+// whatever their digits and leading zeros.
 template <class Fields>
-SpareRecord recordOf(const char* text, Word zeros, const Fields& fields)
+SpareRecord recordOf(const char* text, const Fields& fields)
 {
-    std::int32_t values[3];
-    for (int i = 0; i < 3; ++i) {
-        const unsigned zeroCount = leadingZeros(zeros >> fields.start[i], fields.count[i]);
-        values[i] = valueOfDigits(text + fields.start[i] + zeroCount, fields.count[i] - zeroCount);
-    }
-    return {values[0], values[1], values[2]};
+    return {valueOfDigits(text + fields.start[0], fields.count[0]),
+            valueOfDigits(text + fields.start[1], fields.count[1]),
+            valueOfDigits(text + fields.start[2], fields.count[2])};
 }
 
 // Reads the three integers after the first skip of the line of digits and
@@ -334,7 +312,7 @@ bool readRegularLine(const char* text, const SegmentMaps& maps, unsigned start, 
             return false;
         at = nextBit(maps.digits, first, end, ~Word{0});
         if (i >= skip)
-            *fields[i - skip] = digitsFrom(text, maps.zeros, first, at);
+            *fields[i - skip] = valueOfDigits(text + first, at - first);
     }
     return true;
 }
@@ -394,6 +372,29 @@ bool findFields(Word digits, Word zeros, unsigned length, Fields& fields)
     return (fields.start[2] < length) & (wide < 16) & !leadingZero;
 }
 
+// Writes at out, and moves it past, the record line of the line of the
+// segment at text from start to end that is all digits and whitespace but
+// not plain: wider numbers or leading zeros (fields found as for a plain
+// line), or a longer line, read in windows.  False when the line has fewer
+// than three integers or is longer than a piece.  Out of line, so that the
+// loop over plain lines stays as tight as it is without it.
+template <int skip, class Fields>
+__attribute__((noinline)) bool putOtherLine(char*& out, const char* text, const SegmentMaps& maps, unsigned start,
+                                            unsigned end, const Fields& fields)
+{
+    const unsigned chars = end - start;
+    SpareRecord record;
+    if (chars < kLongestPlainLine) {
+        if (fields.start[2] >= chars)
+            return false;
+        record = recordOf(text + start, fields);
+    } else if (chars >= LineBuffer::kMaxPieceLength || !readRegularLine<skip>(text, maps, start, end, record)) {
+        return false;
+    }
+    out += formatSpareRecord(record, out);
+    return true;
+}
+
 // What converting the plain lines at the start of a block came to.
 struct BlockResult {
     std::size_t converted = 0;  // characters
@@ -428,23 +429,13 @@ bool convertSegment(const char* text, std::size_t length, SegmentMaps& maps, Out
     for (; newline != last; ++newline) {
         const unsigned chars = *newline - start;  // before the newline
         Fields fields;
-        const Word zeros = windowAt(maps.zeros, start);
-        const bool plain = findFields<skip>(windowAt(maps.digits, start), zeros, chars, fields) &
+        const bool plain = findFields<skip>(windowAt(maps.digits, start), windowAt(maps.zeros, start),
+                                            chars, fields) &
                            (chars < kLongestPlainLine);  // within its window
-        if (plain) {
+        if (plain)
             end = putRecordLine<Isa>(end, text + start, fields);
-        } else if (chars < kLongestPlainLine) {
-            // Wider numbers or leading zeros: their values, written anew.
-            if (fields.start[2] >= chars)
-                break;  // fewer than three integers
-            end += formatSpareRecord(recordOf(text + start, zeros, fields), end);
-        } else {
-            // A longer line, read in windows.
-            SpareRecord record;
-            if (chars >= LineBuffer::kMaxPieceLength || !readRegularLine<skip>(text, maps, start, *newline, record))
-                break;
-            end += formatSpareRecord(record, end);
-        }
+        else if (!putOtherLine<skip>(end, text, maps, start, *newline, fields))
+            break;
         start = *newline + 1;
     }
     const std::size_t line = static_cast<std::size_t>(newline - maps.ends);

@@ -4,16 +4,10 @@
 
 #include <bit>
 #include <cstring>
-#include <limits>
 
 namespace {
 
 using namespace vectors;
-
-// The magnitude of INT_MIN, one past INT_MAX.  Once a magnitude passes it,
-// further digits cannot change the result, so it stops growing.
-constexpr Word kSaturated = Word{1} << 31;
-constexpr Word kPowersOfTen[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
 
 // How many bytes of the word, from the first, lie between low and high.
 int leadingBetween(Word word, unsigned low, unsigned high)
@@ -26,28 +20,6 @@ int leadingSpaces(Word word)
 {
     const Word spaces = bytesBetween(word, '\t', '\r') | bytesBetween(word, ' ', ' ');
     return std::countr_zero(~spaces & kHighBits) / 8;
-}
-
-// The magnitude of the count (at least 1) digits at p, or some value past
-// kSaturated when it is that large.
-Word magnitudeOf(const char* p, int count, const char* limit)
-{
-    Word magnitude = digitsValue(loadWord(p, limit), count < 8 ? count : 8);
-    for (int done = 8; done < count && magnitude <= kSaturated; done += 8) {
-        const int step = count - done < 8 ? count - done : 8;
-        magnitude = magnitude * kPowersOfTen[step] + digitsValue(loadWord(p + done, limit), step);
-    }
-    return magnitude;
-}
-
-// The integer of a sign and magnitude, saturated to 32 bits.
-std::int32_t saturated(bool negative, Word magnitude)
-{
-    if (magnitude >= kSaturated)
-        return negative ? std::numeric_limits<std::int32_t>::min()
-                        : std::numeric_limits<std::int32_t>::max();
-    const auto value = static_cast<std::int32_t>(magnitude);
-    return negative ? -value : value;
 }
 
 // The characters of a piece shorter than the window, as bitmaps: bit i

@@ -8,8 +8,41 @@
 #ifndef TABFOLD_SCANNER_HPP
 #define TABFOLD_SCANNER_HPP
 
+#include "vectors.hpp"
+
 #include <cstddef>
 #include <cstdint>
+#include <limits>
+
+// How "%d" reads the digits of an integer, for the scanner and the
+// plain-line converter.  The magnitude of INT_MIN, one past INT_MAX: once a
+// magnitude passes it, further digits cannot change the result, so it stops
+// growing.
+constexpr vectors::Word kSaturated = vectors::Word{1} << 31;
+constexpr vectors::Word kPowersOfTen[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+
+// The magnitude of the count (at least 1) digits at p, or some value past
+// kSaturated when it is that large.
+inline vectors::Word magnitudeOf(const char* p, int count, const char* limit)
+{
+    using namespace vectors;
+    Word magnitude = digitsValue(loadWord(p, limit), count < 8 ? count : 8);
+    for (int done = 8; done < count && magnitude <= kSaturated; done += 8) {
+        const int step = count - done < 8 ? count - done : 8;
+        magnitude = magnitude * kPowersOfTen[step] + digitsValue(loadWord(p + done, limit), step);
+    }
+    return magnitude;
+}
+
+// The integer of a sign and magnitude, saturated to 32 bits.
+inline std::int32_t saturated(bool negative, vectors::Word magnitude)
+{
+    if (magnitude >= kSaturated)
+        return negative ? std::numeric_limits<std::int32_t>::min()
+                        : std::numeric_limits<std::int32_t>::max();
+    const auto value = static_cast<std::int32_t>(magnitude);
+    return negative ? -value : value;
+}
 
 // How many characters the scanner classifies at once, and how many it may
 // read or write from the start of a text shorter than that.
