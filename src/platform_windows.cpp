@@ -173,27 +173,27 @@ std::wstring fullPath(const std::wstring& name)
     return full;
 }
 
-// True when the name of a path is a device's by the system's rules, as CON
-// or NUL are in any folder.
-bool namesDevice(const std::wstring& name)
-{
-    return !name.starts_with(L"\\\\") && fullPath(name).starts_with(L"\\\\.\\");
-}
+// How to open a path: its name for the system, and whether that names a
+// device by the system's rules, as CON or NUL do in any folder.
+struct SystemPath {
+    std::wstring name;
+    bool device;
+};
 
 // The path to open for path: its full form in the namespace with no length
 // limit, \\?\C:\... or \\?\UNC\server\share\...  A device, or a path
 // already in such a form, is opened as given.
-std::wstring systemPath(const char* path)
+SystemPath systemPath(const char* path)
 {
     const std::wstring name = toUtf16(path);
-    if (name.starts_with(L"\\\\?\\") || name.starts_with(L"\\\\.\\") || namesDevice(name))
-        return name;
+    if (name.starts_with(L"\\\\?\\") || name.starts_with(L"\\\\.\\"))
+        return {name, false};
     const std::wstring full = fullPath(name);
-    if (full.starts_with(L"\\\\?\\") || full.starts_with(L"\\\\.\\"))
-        return full;
+    if (full.starts_with(L"\\\\.\\"))
+        return {name, true};
     if (full.starts_with(L"\\\\"))
-        return L"\\\\?\\UNC\\" + full.substr(2);
-    return L"\\\\?\\" + full;
+        return {L"\\\\?\\UNC\\" + full.substr(2), false};
+    return {L"\\\\?\\" + full, false};
 }
 
 // The system's handle of the descriptor.
@@ -258,13 +258,14 @@ bool describePath(const char* path, FileFacts& facts)
 {
     // A device is known by its name: CON cannot even be opened where no
     // console is attached.
-    if (namesDevice(toUtf16(path))) {
+    const SystemPath target = systemPath(path);
+    if (target.device) {
         facts = {};
         return true;
     }
     // Opened only to be described, as folders can be, sharing everything;
     // a console (CONIN$) opens only for reading or writing.
-    const std::wstring name = systemPath(path);
+    const std::wstring& name = target.name;
     HANDLE handle = INVALID_HANDLE_VALUE;
     for (const DWORD access : {DWORD{0}, DWORD{GENERIC_READ}}) {
         handle = CreateFileW(name.c_str(), access,
@@ -288,12 +289,12 @@ bool describeOpenFile(const FileHandle& file, FileFacts& facts)
 
 FileHandle openForReading(const char* path)
 {
-    return FileHandle(_wopen(systemPath(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT));
+    return FileHandle(_wopen(systemPath(path).name.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT));
 }
 
 FileHandle openForWriting(const char* path)
 {
-    return FileHandle(_wopen(systemPath(path).c_str(), _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT,
+    return FileHandle(_wopen(systemPath(path).name.c_str(), _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT,
                              _S_IREAD | _S_IWRITE));
 }
 
