@@ -96,11 +96,15 @@ void Fingerprint::addChunks(const char* chunks, std::size_t count)
     sumChunksBaseline(sums_, sumsOfSums_, chunks, count);
 }
 
-InputFile::InputFile(FileHandle file, std::size_t readSize)
+// A block read goes into the copy in one piece.
+static_assert(InputFile::kBlockSize <= OutputFile::kBufferSize);
+
+InputFile::InputFile(FileHandle file, std::size_t readSize, OutputFile* copy)
     : file_(std::move(file)),
       readSize_(readSize >= 1 && readSize <= kBlockSize ? readSize : kBlockSize),
       block_(allocateBuffer(kBlockSize + kReadAhead)),
-      failed_(block_ == nullptr)
+      failed_(block_ == nullptr),
+      copy_(copy)
 {
 }
 
@@ -118,16 +122,25 @@ bool InputFile::refill()
     end_ = static_cast<std::size_t>(got);
     std::memset(block_.get() + end_, 0, kReadAhead);
     fingerprint_.add(block_.get(), end_);
+    if (copy_ != nullptr && !copy_->put(block_.get(), end_)) {
+        failed_ = copyFailed_ = true;
+        return false;
+    }
     return true;
 }
 
 OutputFile::OutputFile(FileHandle file)
-    : file_(std::move(file)), buffer_(allocateBuffer(kBufferSize)), failed_(buffer_ == nullptr)
+    : file_(std::move(file)),
+      buffer_(file_.isOpen() ? allocateBuffer(kBufferSize) : nullptr),
+      failed_(buffer_ == nullptr)
 {
 }
 
 bool OutputFile::put(const char* bytes, std::size_t count)
 {
+    // A large run with nothing before it goes out as it is, uncopied.
+    if (used_ == 0 && count >= kBufferSize / 4)
+        return writeAll(bytes, count);
     char* room = reserve(count);
     if (room == nullptr)
         return false;
@@ -154,6 +167,12 @@ bool OutputFile::close()
 {
     const bool flushed = flush();
     return file_.close() && flushed;
+}
+
+FileHandle OutputFile::release()
+{
+    failed_ = true;
+    return std::move(file_);
 }
 
 bool OutputFile::writeAll(const char* bytes, std::size_t count)

@@ -59,17 +59,20 @@ private:
     bool avx2_;
 };
 
+class OutputFile;
+
 // Reads an open file in large blocks; the caller takes bytes from the block
 // with available()/consume() and asks for the next with refill().  Each read
 // asks for readSize bytes, kBlockSize unless a test wants blocks to end at
-// other places.  Every byte read goes into the fingerprint.
+// other places.  Every byte read goes into the fingerprint, and into copy
+// when there is one.
 class InputFile {
 public:
     static constexpr std::size_t kBlockSize = 256 * 1024;
     // How many bytes past available() may always be read: they are zero.
     static constexpr std::size_t kReadAhead = 128;
 
-    explicit InputFile(FileHandle file, std::size_t readSize = kBlockSize);
+    explicit InputFile(FileHandle file, std::size_t readSize = kBlockSize, OutputFile* copy = nullptr);
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
 
@@ -79,9 +82,11 @@ public:
     void consume(std::size_t count) { begin_ += count; }
 
     // Reads the next block once the current one is used up; false at the
-    // end of the file or on a read error (then failed() is true).
+    // end of the file, or on a read error or a failed write of the copy
+    // (then failed() is true, and copyFailed() too for the copy).
     bool refill();
     bool failed() const { return failed_; }
+    bool copyFailed() const { return copyFailed_; }
     // Of every byte read so far.
     const Fingerprint& fingerprint() const { return fingerprint_; }
     const FileHandle& handle() const { return file_; }
@@ -94,13 +99,16 @@ private:
     std::size_t end_ = 0;
     bool ended_ = false;
     bool failed_ = false;
+    bool copyFailed_ = false;
+    OutputFile* copy_;
     Fingerprint fingerprint_;
 };
 
 // Collects output in a large buffer and writes it out, retrying short
 // writes.  Once a write has failed, every later call fails too.  What is
 // still buffered when the object ends is written out then, so that a
-// conversion that stops on a failure leaves all it converted.
+// conversion that stops on a failure leaves all it converted.  Without an
+// open file it takes no buffer, and every call fails.
 class OutputFile {
 public:
     static constexpr std::size_t kBufferSize = 256 * 1024;
@@ -127,6 +135,8 @@ public:
     bool flush();
     // Flushes and closes the file; false when either failed.
     bool close();
+    // Gives the file up, once flushed, to be read back: the object writes no more.
+    FileHandle release();
 
 private:
     char* flushForRoom(std::size_t count);

@@ -28,6 +28,7 @@ struct FileFacts {
     FileTime modified;         // when its data last changed
     FileTime changed;          // when its data or its metadata last changed
     bool regular = false;      // an ordinary file of data, no folder or device
+    bool stream = false;       // a pipe, FIFO or socket: bytes read once, as they come
 };
 
 // Closes the descriptor; false when the system reports an error.
@@ -93,6 +94,25 @@ bool describeOpenFile(const FileHandle& file, FileFacts& facts);
 // waits on a FIFO, but it does wait for a lease that another program holds
 // on a regular file (as a file server may), as any reader would.
 FileHandle openForReading(const char* path);
+
+// Opens the stream that path names for reading, in a handle that child
+// processes do not inherit, waiting as any reader does for a FIFO's first
+// writer; not open when it cannot.
+FileHandle openStream(const char* path);
+
+// The folder where spools are made, in UTF-8: TMPDIR, or the system's own.
+struct SpoolFolder {
+    char path[4096] = {};
+};
+SpoolFolder spoolFolder();
+
+// Makes a spool in the folder: an empty file open for reading and writing,
+// which no other program can open by a name and which is gone once its
+// handle is closed or the process ends; not open when it cannot.
+FileHandle openSpool(const char* folder);
+
+// Moves the open file's position back to its start; false when it cannot.
+bool rewindFile(const FileHandle& file);
 
 // Opens path for writing bytes as they are, creating the file but not
 // emptying it, in a handle that child processes do not inherit; not open

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -32,7 +34,7 @@ FileFacts factsOf(const struct stat& info)
 {
     return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino), 0,
             static_cast<std::int64_t>(info.st_size), timeOf(modifiedAt(info)), timeOf(changedAt(info)),
-            S_ISREG(info.st_mode)};
+            S_ISREG(info.st_mode), S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)};
 }
 
 // Opens path with the flags, retrying an opening that a signal broke off.
@@ -43,6 +45,24 @@ int openRetrying(const char* path, int flags)
         fd = ::open(path, flags | O_CLOEXEC, 0666);
     while (fd < 0 && errno == EINTR);
     return fd;
+}
+
+// The socket that path names as /dev/stdin or /dev/fd/N, which Linux does
+// not open by those names: that descriptor of the process, duplicated; -1
+// when path names no socket of the process.
+int duplicateNamedSocket(const char* path)
+{
+    const char* digits = std::strcmp(path, "/dev/stdin") == 0    ? "0"
+                         : std::strncmp(path, "/dev/fd/", 8) == 0 ? path + 8
+                                                                  : nullptr;
+    struct stat named, open;
+    if (digits == nullptr || ::stat(path, &named) != 0)
+        return -1;
+    const long fd = std::strtol(digits, nullptr, 10);
+    if (fd < 0 || fd > 1'000'000 || ::fstat(static_cast<int>(fd), &open) != 0 || !S_ISSOCK(open.st_mode) ||
+        open.st_dev != named.st_dev || open.st_ino != named.st_ino)
+        return -1;
+    return ::fcntl(static_cast<int>(fd), F_DUPFD_CLOEXEC, 0);
 }
 
 }  // namespace
@@ -99,6 +119,54 @@ FileHandle openForReading(const char* path)
     if (fd >= 0)
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);  // reads wait for data
     return FileHandle(fd);
+}
+
+FileHandle openStream(const char* path)
+{
+    int fd = openRetrying(path, O_RDONLY);
+    if (fd < 0 && errno == ENXIO)
+        fd = duplicateNamedSocket(path);
+#ifdef F_SETPIPE_SZ
+    // A pipe of Linux holds 64 KiB; the most it may hold without privileges,
+    // 1 MiB by default, takes a quarter of the reads and of the waits on the
+    // writer.  (A mere wish: where it fails, the pipe stays as it was.)
+    if (fd >= 0)
+        ::fcntl(fd, F_SETPIPE_SZ, 1 << 20);
+#endif
+    return FileHandle(fd);
+}
+
+SpoolFolder spoolFolder()
+{
+    const char* folder = std::getenv("TMPDIR");
+    if (folder == nullptr || *folder == '\0')
+        folder = "/tmp";
+    SpoolFolder spool;
+    std::snprintf(spool.path, sizeof spool.path, "%s", folder);
+    return spool;
+}
+
+FileHandle openSpool(const char* folder)
+{
+#ifdef O_TMPFILE
+    // A file that never has a name, where the file system can make one.
+    const int fd = openRetrying(folder, O_RDWR | O_TMPFILE | O_EXCL);
+    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
+        return FileHandle(fd);
+#endif
+    // Elsewhere a file that loses its name as soon as it is made.
+    char name[sizeof(SpoolFolder::path) + 16];
+    if (std::snprintf(name, sizeof name, "%s/tabfold-XXXXXX", folder) >= static_cast<int>(sizeof name))
+        return FileHandle();
+    FileHandle spool(::mkostemp(name, O_CLOEXEC));
+    if (spool.isOpen() && ::unlink(name) != 0)
+        return FileHandle();
+    return spool;
+}
+
+bool rewindFile(const FileHandle& file)
+{
+    return ::lseek(file.fd(), 0, SEEK_SET) == 0;
 }
 
 FileHandle openForWriting(const char* path)

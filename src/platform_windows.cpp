@@ -6,12 +6,14 @@
 // mode: a newline stays one byte and a Ctrl-Z byte is data.  Every path is
 // opened in its long form (\\?\C:\...), which no 260-character limit
 // holds back.  A file's identity is the volume serial number and the file id
-// of a handle open on it, whatever path, case or link led there.  Messages
+// of a handle open on it, whatever path, case or link led there.  A named
+// pipe (\\.\pipe\NAME) is the stream that Windows can name.  Messages
 // reach a console as UTF-16, so that every name shows whatever the code page.
 #include "platform.hpp"
 
 #include <cstdio>
 #include <cstring>
+#include <cwctype>
 #include <fcntl.h>
 #include <io.h>
 #include <string>
@@ -134,14 +136,25 @@ bool describeByIds(HANDLE handle, FileFacts& facts)
     return true;
 }
 
+// What the program knows of a pipe: a stream, with no identity of its own
+// but one that no file or device has.
+FileFacts pipeFacts()
+{
+    FileFacts facts;
+    facts.volume = ~std::uint64_t{0};
+    facts.stream = true;
+    return facts;
+}
+
 // Describes the file open on handle; false when the system cannot tell.
-// Folders and devices (NUL, CON, pipes) are no regular files.  Before
-// Windows 8, the identity is the volume serial and the 64-bit file index,
-// and the change time is asked apart.
+// Folders and devices (NUL, CON) are no regular files, and pipes are
+// streams.  Before Windows 8, the identity is the volume serial and the
+// 64-bit file index, and the change time is asked apart.
 bool describeHandle(HANDLE handle, FileFacts& facts)
 {
-    if (GetFileType(handle) != FILE_TYPE_DISK) {
-        facts = {};
+    const DWORD type = GetFileType(handle);
+    if (type != FILE_TYPE_DISK) {
+        facts = type == FILE_TYPE_PIPE ? pipeFacts() : FileFacts{};
         return true;
     }
     if (describeByIds(handle, facts))
@@ -194,6 +207,30 @@ SystemPath systemPath(const char* path)
     if (full.starts_with(L"\\\\"))
         return {L"\\\\?\\UNC\\" + full.substr(2), false};
     return {L"\\\\?\\" + full, false};
+}
+
+// True when the name, in the form for the system, is a named pipe's.
+bool isPipeName(const std::wstring& name)
+{
+    const std::wstring prefix = L"\\\\.\\PIPE\\";
+    if (name.size() <= prefix.size() || (name[2] != L'.' && name[2] != L'?'))
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (i != 2 && std::towupper(name[i]) != prefix[i])
+            return false;
+    return true;
+}
+
+// A descriptor for the handle, which it then owns; -1, the handle closed,
+// when the C runtime has none left.
+int descriptorOf(HANDLE handle, int flags)
+{
+    if (handle == INVALID_HANDLE_VALUE)
+        return -1;
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags | _O_BINARY);
+    if (fd < 0)
+        CloseHandle(handle);
+    return fd;
 }
 
 // The system's handle of the descriptor.
@@ -258,9 +295,10 @@ bool describePath(const char* path, FileFacts& facts)
 {
     // A device is known by its name: CON cannot even be opened where no
     // console is attached.
+    // A named pipe is too, since an opening would take one of its instances.
     const SystemPath target = systemPath(path);
-    if (target.device) {
-        facts = {};
+    if (target.device || isPipeName(target.name)) {
+        facts = target.device ? FileFacts{} : pipeFacts();
         return true;
     }
     // Opened only to be described, as folders can be, sharing everything;
@@ -290,6 +328,54 @@ bool describeOpenFile(const FileHandle& file, FileFacts& facts)
 FileHandle openForReading(const char* path)
 {
     return FileHandle(_wopen(systemPath(path).name.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT));
+}
+
+FileHandle openStream(const char* path)
+{
+    // When every instance of the pipe is taken, the opening waits for one,
+    // as a FIFO's reader waits for a writer.
+    const std::wstring name = systemPath(path).name;
+    HANDLE pipe;
+    while ((pipe = CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)) ==
+               INVALID_HANDLE_VALUE &&
+           GetLastError() == ERROR_PIPE_BUSY && WaitNamedPipeW(name.c_str(), NMPWAIT_WAIT_FOREVER)) {
+    }
+    return FileHandle(descriptorOf(pipe, _O_RDONLY));
+}
+
+SpoolFolder spoolFolder()
+{
+    // The system's rules: TMP, TEMP, the user's profile folder or Windows'.
+    wchar_t folder[MAX_PATH + 1];
+    DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+    SpoolFolder spool;
+    if (length == 0 || length > MAX_PATH)
+        return spool;
+    if (length > 3 && folder[length - 1] == L'\\')
+        --length;
+    folder[length] = L'\0';
+    std::snprintf(spool.path, sizeof spool.path, "%s", toUtf8(folder).c_str());
+    return spool;
+}
+
+FileHandle openSpool(const char* folder)
+{
+    // Shared with no other program, and deleted by the system as its last
+    // handle closes, when the process ends too, however it ends.
+    const std::wstring base = systemPath(folder).name + L"\\tabfold-" + std::to_wstring(GetCurrentProcessId());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::wstring name = base + L"-" + std::to_wstring(attempt) + L".tmp";
+        const HANDLE spool = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                         FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (spool != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
+            return FileHandle(descriptorOf(spool, _O_RDWR));
+    }
+    return FileHandle();
+}
+
+bool rewindFile(const FileHandle& file)
+{
+    return _lseeki64(file.fd(), 0, SEEK_SET) == 0;
 }
 
 FileHandle openForWriting(const char* path)

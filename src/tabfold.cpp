@@ -4,7 +4,9 @@
 //
 // The old spare file is read twice, closed and opened again in between, so
 // that memory use does not depend on its size; the two readings must find
-// the same file holding the same bytes.  Every message goes to standard
+// the same file holding the same bytes.  A stream (a pipe, FIFO or socket)
+// can be read only once: the left pass copies it into a spool, a file of the
+// program's own that the right pass reads.  Every message goes to standard
 // output; failures end the run with a fixed exit status.
 
 #include "file_io.hpp"
@@ -32,6 +34,7 @@ enum class Failure {
     ChangedBeforeReopening,
     CannotRead,
     ChangedWhileRead,
+    CannotSpool,
     CannotWrite,
 };
 
@@ -48,6 +51,7 @@ constexpr FailureReport kReports[] = {
     {"can not open %s: it changed during the conversion\n", 5},
     {"can not read %s\n", 5},
     {"can not read %s: it changed during the conversion\n", 5},
+    {"can not spool the old spare file in %s\n", 5},
     {"can not write %s\n", kStatusCannotWrite},
 };
 
@@ -59,10 +63,12 @@ int report(Failure failure, const char* path)
     return entry.status;
 }
 
-// The two paths of one run, as given on the command line.
+// The two paths of one run, as given on the command line, and the folder of
+// the spool when the old spare file is a stream.
 struct SparePaths {
     const char* oldPath;
     const char* newPath;
+    const char* spoolFolder = nullptr;
 };
 
 // True when both descriptions are of one file, whatever paths led to it.
@@ -79,32 +85,36 @@ bool sameState(const FileFacts& a, const FileFacts& b)
 }
 
 // Checks the description of the old spare file at this opening: a regular
-// file at the first (first is nullptr), and at the reopening the very file
-// that the first opening found, unchanged.  Returns 0, or the status of the
-// failure, reported.
+// file or a stream at the first (first is nullptr), and at the reopening the
+// very file that the first opening found, unchanged.  Returns 0, or the
+// status of the failure, reported.
 int checkOpening(const char* path, const FileFacts& facts, const FileFacts* first)
 {
     if (first == nullptr)
-        return facts.regular ? kStatusSuccess : report(Failure::NotRegularFile, path);
+        return facts.regular || facts.stream ? kStatusSuccess : report(Failure::NotRegularFile, path);
     return sameFile(facts, *first) && sameState(facts, *first)
         ? kStatusSuccess
         : report(Failure::ChangedBeforeReopening, path);
 }
 
 // Opens the old spare file for one pass into file and describes it in facts;
-// first is what its first opening found, or nullptr at that opening.  Only a
-// regular file can be read twice from its start, and the check comes before
-// the opening too, which would block on a FIFO.  Returns 0, or the status of
-// the failure, reported.
+// first is what its first opening found, or nullptr at that opening.  The
+// check comes before the opening too, which would wait for a device; only a
+// stream's opening waits, for a FIFO's writer.  A file that turns from one
+// kind into the other at the opening has changed.  Returns 0, or the status
+// of the failure, reported.
 int openOldFile(const char* path, const FileFacts* first, FileFacts& facts, FileHandle& file)
 {
     if (!describePath(path, facts))
         return report(Failure::CannotOpen, path);
     if (const int status = checkOpening(path, facts, first))
         return status;
-    file = openForReading(path);
+    const bool stream = facts.stream;
+    file = stream ? openStream(path) : openForReading(path);
     if (!file.isOpen() || !describeOpenFile(file, facts))
         return report(Failure::CannotOpen, path);
+    if (facts.stream != stream)
+        return report(Failure::ChangedBeforeReopening, path);
     return checkOpening(path, facts, first);
 }
 
@@ -133,12 +143,13 @@ bool holdsTheOldFile(const char* path, const FileFacts& facts, const FileFacts& 
 
 // Opens the new spare file into file, locked and emptied, unless it is the
 // old spare file itself, open in old, or another run holds it: those are
-// left untouched.  Returns 0, or the status of the failure, reported.
+// left untouched.  (A stream's bytes cannot be compared: they are read only
+// once.)  Returns 0, or the status of the failure, reported.
 int openNewFile(const char* path, const FileFacts& oldFacts, const FileHandle& old, FileHandle& file)
 {
     FileFacts facts;
     if (describePath(path, facts) &&
-        (sameFile(facts, oldFacts) || holdsTheOldFile(path, facts, oldFacts, old)))
+        (sameFile(facts, oldFacts) || (oldFacts.regular && holdsTheOldFile(path, facts, oldFacts, old))))
         return report(Failure::IsOldSpareFile, path);
     file = openForWriting(path);
     if (!file.isOpen() || !describeOpenFile(file, facts))
@@ -153,6 +164,16 @@ int openNewFile(const char* path, const FileFacts& oldFacts, const FileHandle& o
     return kStatusSuccess;
 }
 
+// Reports a failed read of a pass: of the old spare file, or of its spool,
+// which the left pass of a stream writes and the right pass reads.  Returns
+// the status.
+int reportReadFailure(const InputFile& oldFile, const SparePaths& paths, Side side)
+{
+    if (paths.spoolFolder != nullptr && (side == Side::Right || oldFile.copyFailed()))
+        return report(Failure::CannotSpool, paths.spoolFolder);
+    return report(Failure::CannotRead, paths.oldPath);
+}
+
 // One pass: skips the two heading pieces of the old spare file, then writes
 // one record line for every further line piece, and flushes them, so that
 // they reach the file even if the next pass cannot start.  Returns 0, or the
@@ -161,10 +182,10 @@ int copyRecords(InputFile& oldFile, const SparePaths& paths, OutputFile& newFile
                 LineBuffer& line, Side side)
 {
     if (!skipHeaderLines(oldFile, line))
-        return report(Failure::CannotRead, paths.oldPath);
+        return reportReadFailure(oldFile, paths, side);
     switch (copyPieces(oldFile, newFile, side, line)) {
     case PassEnd::ReadFailed:
-        return report(Failure::CannotRead, paths.oldPath);
+        return reportReadFailure(oldFile, paths, side);
     case PassEnd::WriteFailed:
         return report(Failure::CannotWrite, paths.newPath);
     case PassEnd::Done:
@@ -174,27 +195,39 @@ int copyRecords(InputFile& oldFile, const SparePaths& paths, OutputFile& newFile
 }
 
 // The left pass over the old spare file, which it closes; read becomes the
-// fingerprint of every byte the pass read.
+// fingerprint of every byte the pass read.  When spool is open, every byte
+// read is copied into it too, and it comes back rewound for the right pass.
 int copyLeftRecords(FileHandle file, const SparePaths& paths, OutputFile& newFile, LineBuffer& line,
-                    Fingerprint& read)
+                    FileHandle& spool, Fingerprint& read)
 {
-    InputFile oldFile(std::move(file));
-    const int status = copyRecords(oldFile, paths, newFile, line, Side::Left);
+    const bool spooled = spool.isOpen();
+    OutputFile copy(std::move(spool));
+    InputFile oldFile(std::move(file), InputFile::kBlockSize, spooled ? &copy : nullptr);
+    if (const int status = copyRecords(oldFile, paths, newFile, line, Side::Left))
+        return status;
     read = oldFile.fingerprint();
-    return status;
+    if (!spooled)
+        return kStatusSuccess;
+    const bool flushed = copy.flush();
+    spool = copy.release();
+    return flushed && rewindFile(spool) ? kStatusSuccess : report(Failure::CannotSpool, paths.spoolFolder);
 }
 
-// The right pass over the old spare file, which it closes.  The file must
-// end the pass as its first opening found it, and the pass must have read
-// the bytes that the left pass read: a file rewritten, appended to or cut
-// short on the way would lend the conversion records that are not its own,
-// or lose some.
+// The right pass over the old spare file, or over its spool, which it
+// closes.  It must have read the bytes that the left pass read, and the old
+// spare file must end the pass as its first opening found it: a file
+// rewritten, appended to or cut short on the way would lend the conversion
+// records that are not its own, or lose some.  The spool is the program's
+// own, and only its bytes are checked.
 int copyRightRecords(FileHandle file, const SparePaths& paths, OutputFile& newFile, LineBuffer& line,
                      const FileFacts& first, const Fingerprint& leftRead)
 {
     InputFile oldFile(std::move(file));
     if (const int status = copyRecords(oldFile, paths, newFile, line, Side::Right))
         return status;
+    if (paths.spoolFolder != nullptr)
+        return oldFile.fingerprint() == leftRead ? kStatusSuccess
+                                                 : report(Failure::CannotSpool, paths.spoolFolder);
     FileFacts facts;
     if (!describeOpenFile(oldFile.handle(), facts))
         return report(Failure::CannotRead, paths.oldPath);
@@ -203,15 +236,33 @@ int copyRightRecords(FileHandle file, const SparePaths& paths, OutputFile& newFi
         : report(Failure::ChangedWhileRead, paths.oldPath);
 }
 
-// Opens both files and runs the left pass, then the right pass; returns
-// the exit status.  On every failure the new spare file keeps what was
-// converted before it.
-int convert(const SparePaths& paths)
+// Opens the file that the right pass reads: the old spare file again, or
+// the spool of a stream.  Returns 0, or the status of the failure, reported.
+int openForRightPass(const SparePaths& paths, const FileFacts& first, FileHandle& spool, FileHandle& file)
+{
+    if (paths.spoolFolder != nullptr) {
+        file = std::move(spool);
+        return kStatusSuccess;
+    }
+    FileFacts again;
+    return openOldFile(paths.oldPath, &first, again, file);
+}
+
+// Opens both files, and the spool of a stream before the new spare file is
+// touched, and runs the left pass, then the right pass; returns the exit
+// status.  On every failure the new spare file keeps what was converted
+// before it.
+int convert(const SparePaths& given)
 {
     FileFacts first;
     FileHandle oldFile;
-    if (const int status = openOldFile(paths.oldPath, nullptr, first, oldFile))
+    if (const int status = openOldFile(given.oldPath, nullptr, first, oldFile))
         return status;
+    const SpoolFolder folder = first.stream ? spoolFolder() : SpoolFolder{};
+    const SparePaths paths{given.oldPath, given.newPath, first.stream ? folder.path : nullptr};
+    FileHandle spool = first.stream ? openSpool(folder.path) : FileHandle();
+    if (first.stream && !spool.isOpen())
+        return report(Failure::CannotSpool, folder.path);
     FileHandle newHandle;
     if (const int status = openNewFile(paths.newPath, first, oldFile, newHandle))
         return status;
@@ -221,11 +272,10 @@ int convert(const SparePaths& paths)
     if (!writeNewFileHeader(newFile))
         return report(Failure::CannotWrite, paths.newPath);
     Fingerprint leftRead;
-    if (const int status = copyLeftRecords(std::move(oldFile), paths, newFile, line, leftRead))
+    if (const int status = copyLeftRecords(std::move(oldFile), paths, newFile, line, spool, leftRead))
         return status;
 
-    FileFacts again;
-    if (const int status = openOldFile(paths.oldPath, &first, again, oldFile))
+    if (const int status = openForRightPass(paths, first, spool, oldFile))
         return status;
     if (const int status = copyRightRecords(std::move(oldFile), paths, newFile, line, first, leftRead))
         return status;

@@ -1,5 +1,5 @@
 // What the end-to-end tests do differently on each system: starting the
-// program.  Each system has its own source.
+// program, and feeding it a named pipe.  Each system has its own source.
 #ifndef TABFOLD_CHILD_PROCESS_HPP
 #define TABFOLD_CHILD_PROCESS_HPP
 
@@ -25,5 +25,11 @@ extern const bool kOnWindows;
 int runChild(const std::vector<std::string>& command, const std::filesystem::path& folder,
              const std::filesystem::path& outPath, const std::filesystem::path& errPath,
              const std::function<void()>& meanwhile);
+
+// Makes the named pipe \\.\pipe\... that path names, on Windows, and returns
+// what writes bytes into it once the program has opened it, and closes it:
+// a meanwhile for runChild.  Elsewhere there are no such pipes, and it
+// returns nothing to call.
+std::function<void()> pipeWriter(const std::string& path, const std::string& bytes);
 
 #endif

@@ -29,3 +29,8 @@ int runChild(const std::vector<std::string>& command, const std::filesystem::pat
     ::waitpid(child, &wait, 0);
     return WIFEXITED(wait) ? WEXITSTATUS(wait) : 1000 + WTERMSIG(wait);
 }
+
+std::function<void()> pipeWriter(const std::string&, const std::string&)
+{
+    return {};
+}

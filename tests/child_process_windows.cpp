@@ -54,3 +54,19 @@ int runChild(const std::vector<std::string>& command, const std::filesystem::pat
     CloseHandle(child.hProcess);
     return static_cast<int>(status);
 }
+
+std::function<void()> pipeWriter(const std::string& path, const std::string& bytes)
+{
+    const HANDLE pipe = CreateNamedPipeW(utf8Path(path).c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT,
+                                         1, 65536, 65536, 0, nullptr);
+    if (pipe == INVALID_HANDLE_VALUE)
+        return {};
+    return [pipe, bytes] {
+        DWORD written = 0;
+        if (ConnectNamedPipe(pipe, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED) {
+            WriteFile(pipe, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+            FlushFileBuffers(pipe);  // until the program has read it all
+        }
+        CloseHandle(pipe);
+    };
+}

@@ -38,6 +38,7 @@ protected:
             base_ = fs::canonical(fs::temp_directory_path()) / ("tabfold-" + std::to_string(random()));
         while (!fs::create_directory(base_));
         fs::create_directory(base_ / "work");
+        fs::create_directory(base_ / "spool");
     }
     void TearDown() override
     {
@@ -59,6 +60,7 @@ protected:
                         "mount -o loop seconds.img work/seconds"},
             {"overlay", "mkdir lower upper scratch && "
                         "mount -t overlay -o lowerdir=lower,upperdir=upper,workdir=scratch overlay work/overlay"},
+            {"full", "mount -t tmpfs -o size=8k tmpfs work/full && (head -c 65536 /dev/zero >work/full/fill; true)"},
         };
         fs::create_directory(at(kind));
         const std::string command = "cd '" + base_.string() + "' && (" + commands.at(kind) + ") >/dev/null 2>&1";
@@ -83,8 +85,10 @@ protected:
         return {std::istreambuf_iterator<char>(file), {}};
     }
 
-    // How many files the work folder holds.
+    // How many files the work folder holds, and how many the folder beside
+    // it where spools are made.
     long files() const { return std::distance(fs::directory_iterator(base_ / "work"), {}); }
+    long spools() const { return std::distance(fs::directory_iterator(base_ / "spool"), {}); }
 
     // Runs tabfold in the work folder, after the words of wrapper, and calls
     // meanwhile while it runs; standard error must stay empty.  The run's
@@ -117,9 +121,10 @@ protected:
 };
 
 // What the conversion makes of every line is held against the C library in
-// differential_test.cpp; here the built program converts whole files, under
-// paths taken as they are given, into new spare files that held more, and
-// refuses what it cannot convert, touching no file.
+// differential_test.cpp; here the built program converts whole files and
+// streams, under paths taken as they are given, into new spare files that
+// held more, and refuses what it cannot convert, touching no file, and
+// leaving no spool behind.
 TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
 {
     const std::string kept = "h\nh\n1 2 3 4 5 6\n";
@@ -133,6 +138,15 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
         ASSERT_EQ(std::system(("mkfifo '" + at("fifo").string() + "'").c_str()), 0);
         fs::create_symlink("old.txt", at("soft.txt"));
     }
+    // The old spare file old.txt as a stream: piped, at once or through a
+    // socket, with the spool made beside the work folder unless the feed sets TMPDIR.
+    const auto streamed = [](const std::string& feed) {
+        return std::vector<std::string>{"sh", "-c", "export TMPDIR=../spool; " + feed};
+    };
+    const auto piped = streamed("cat old.txt | \"$0\" \"$@\"");
+    const std::vector<std::string> socket = {"perl", "-MSocket", "-e",
+        "socketpair(my $a, my $b, AF_UNIX, SOCK_STREAM, 0) or die; $ENV{TMPDIR} = '../spool';"
+        "if (fork) { open(STDIN, '<&', $a) or die; exec @ARGV } close $a; open(F, '<', 'old.txt'); print $b <F>"};
     enum class On { Any, Posix, Windows };
     const struct {
         std::vector<std::string> args;
@@ -142,8 +156,9 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
         On on = On::Any;
         std::vector<std::string> wrapper = {};
         std::string mount = {};  // the file system the files are on
-        // Where a refusal's files are; none for the new one when it is the old one.
-        std::string oldFile = "old.txt", newFile = "new.txt";
+        // Where a refusal's files are, or a stream's source; none for the new
+        // one when it is the old one.
+        std::string oldFile = "", newFile = "new.txt";
         std::vector<std::string> seen = {};  // the arguments as the C runtime splits them, if not args
     } cases[] = {
         {{"old.txt", "new.txt"}, "", 0, "", kHeading},
@@ -163,8 +178,23 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
         {{"old.txt", "new.txt", "more.txt"}, kUsage, 1},
         {{"missing.txt", "created.txt"}, "can not open missing.txt\n", 5},
         {{"dir", "created.txt"}, "can not open dir: not a regular file\n", 5},
-        {{"fifo", "new.txt"}, "can not open fifo: not a regular file\n", 5, {}, {}, On::Posix},
+        {{"/dev/stdin", "new.txt"}, "", 0, example, converted, On::Posix, piped, {}, "old.txt"},
+        {{"/dev/stdin", "new.txt"}, "", 0, "", kHeading, On::Posix, streamed(": | \"$0\" \"$@\""), {}, "old.txt"},
+        {{"/dev/stdin", "new.txt"}, "", 0, example, converted, On::Posix, socket, {}, "old.txt"},
+        {{"/dev/fd/3", "new.txt"}, "", 0, example, converted, On::Posix,
+         {"bash", "-c", "TMPDIR=../spool exec \"$0\" \"$@\" 3< <(cat old.txt)"}, {}, "old.txt"},
+        // A FIFO's opening waits for its writer.
+        {{"fifo", "new.txt"}, "", 0, example, converted, On::Posix,
+         streamed("(sleep 0.2; cat old.txt >fifo) & \"$0\" \"$@\""), {}, "old.txt"},
+        {{"/dev/stdin", "new.txt"}, "can not spool the old spare file in missing\n", 5, {}, {}, On::Posix,
+         streamed("cat old.txt | TMPDIR=missing \"$0\" \"$@\"")},
+        // The new spare file keeps what the left pass wrote.
+        {{"/dev/stdin", "new.txt"}, "can not spool the old spare file in full\n", 5, {}, kHeading + "1   2   3\n",
+         On::Posix, streamed("cat old.txt | TMPDIR=full \"$0\" \"$@\""), "full"},
+        {{"/dev/stdin", "/dev/stdin"}, "can not open /dev/stdin: it is the old spare file\n", 5, {}, {}, On::Posix,
+         piped, {}, "old.txt", ""},
         {{"/dev/null", "new.txt"}, "can not open /dev/null: not a regular file\n", 5, {}, {}, On::Posix},
+        {{"\\\\.\\pipe\\tabfold-old", "new.txt"}, "", 0, example, converted, On::Windows, {}, {}, "old.txt"},
         {{"NUL", "new.txt"}, "can not open NUL: not a regular file\n", 5, {}, {}, On::Windows},
         // Known by its name: CON cannot be opened where no console is attached.
         {{"CON", "new.txt"}, "can not open CON: not a regular file\n", 5, {}, {}, On::Windows},
@@ -188,19 +218,23 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
         if (!c.mount.empty() && !mount(c.mount))
             continue;
         const bool converts = c.status == 0;
-        const std::string oldPath = converts ? c.args[0] : c.oldFile, newPath = converts ? c.args[1] : c.newFile;
+        const std::string oldPath = !c.oldFile.empty() ? c.oldFile : converts ? c.args[0] : "old.txt";
+        const std::string newPath = converts ? c.args[1] : c.newFile;
         write(oldPath, converts ? c.old : kept);
         if (!newPath.empty())
             write(newPath, converts ? "a longer file that must be emptied first\n\n\n\n\n\n\n\n\n\n\n\n" : "kept\n");
         const long before = files();
         const std::vector<std::string>& seen = c.seen.empty() ? c.args : c.seen;
         const std::string expected = c.status == 1 ? c.out : announced(seen[0], seen[1]) + c.out;
-        EXPECT_EQ(run(c.args, c.wrapper), Outcome(c.status, expected));
+        const bool namedPipe = !c.args.empty() && c.args[0].starts_with("\\\\.\\pipe\\");
+        const auto writer = namedPipe ? pipeWriter(c.args[0], c.old) : nullptr;
+        EXPECT_EQ(run(c.args, c.wrapper, writer), Outcome(c.status, expected));
         EXPECT_EQ(read(at(oldPath)), converts ? c.old : kept) << expected;
         if (!newPath.empty()) {
-            EXPECT_EQ(read(at(newPath)), converts ? c.expected : "kept\n") << expected;
+            EXPECT_EQ(read(at(newPath)), converts || !c.expected.empty() ? c.expected : "kept\n") << expected;
         }
         EXPECT_EQ(files(), before) << expected;
+        EXPECT_EQ(spools(), 0) << expected;
     }
     if (!unmounted_.empty())
         GTEST_SKIP() << unmounted_;
@@ -220,9 +254,10 @@ const std::string kBigLeft = kHeading + repeated("123 456 78901\n", 40000);
 const std::string kBigRight = repeated("234 567 89012\n", 40000);
 
 // Faults at exact moments, injected by strace into the running program: a
-// failed reopening, read or write, lost messages, and an old spare file
+// failed reopening, read or write, lost messages, an old spare file
 // replaced or resized while the reopening or a read of the right pass is
-// held up.  (Not run on Windows, whose programs strace cannot trace.)
+// held up, and a stream that breaks off or whose spool cannot be made
+// without a name.  (Not run on Windows, whose programs strace cannot trace.)
 TEST_F(Tabfold, ReportsEveryFailureAndChangeDuringTheConversion)
 {
     if (std::system("strace -o /dev/null true >/dev/null 2>&1") != 0)
@@ -242,6 +277,7 @@ TEST_F(Tabfold, ReportsEveryFailureAndChangeDuringTheConversion)
         int status;
         std::string kept;  // the new spare file, or what it begins with
         std::string mount = {};  // the file system of the old spare file, seconds
+        bool stream = false;     // the old spare file written into a FIFO
     } cases[] = {
         {"the reopening fails", old, "openat:error=EACCES:when=2", {},
          announce + "can not open " + old + "\n", 5, kBigLeft},
@@ -293,6 +329,12 @@ TEST_F(Tabfold, ReportsEveryFailureAndChangeDuringTheConversion)
         {"appended to in the right pass", old, "read:delay_enter=2000000:when=" + std::to_string(2 * reads),
          [&] { std::ofstream(old, std::ios::app) << "1 2 3 4 5 6\n"; },
          announce + "can not read " + old + ": it changed during the conversion\n", 5, kBigLeft + kBigRight},
+        {"a stream breaks off", at("fifo").string(), "read:error=EIO:when=2", {},
+         announced(at("fifo").string(), "new.txt") + "can not read " + at("fifo").string() + "\n", 5, kHeading, {},
+         true},
+        {"the spool's file system has no files without a name", (base_ / "spool").string(),
+         "openat:error=EOPNOTSUPP:when=1", {}, announced(at("fifo").string(), "new.txt"), 0, kBigLeft + kBigRight,
+         {}, true},
         {"a write fails in the left pass", newPath, "write:error=ENOSPC:when=2", {},
          announce + "can not write new.txt\n", 255, ""},
         // Lost messages make a failure too, though the new spare file is whole.
@@ -302,15 +344,17 @@ TEST_F(Tabfold, ReportsEveryFailureAndChangeDuringTheConversion)
     for (const auto& c : cases) {
         if (!c.mount.empty() && !mount(c.mount))
             continue;
-        const std::string rowOld = c.mount.empty() ? old : seconds;
+        const std::string rowOld = c.stream ? at("fifo").string() : c.mount.empty() ? old : seconds;
         fs::remove(rowOld);
-        write(rowOld, kBigOld);
+        write(c.stream ? old : rowOld, kBigOld);
         fs::remove(at("new.txt"));
+        const std::string writer = "cd '" + at("").string() + "' && mkfifo fifo && (timeout 30 cat old.txt >fifo &)";
+        ASSERT_TRUE(!c.stream || std::system(writer.c_str()) == 0);
         const std::string call = c.inject.substr(0, c.inject.find(':'));
         const Outcome outcome = run({rowOld, "new.txt"},
             // (A sanitized build's leak checker cannot work under a tracer.)
-            {"strace", "-o", "/dev/null", "-E", "ASAN_OPTIONS=detect_leaks=0", "-P", c.traced,
-             "-e", "trace=" + call, "-e", "inject=" + c.inject},
+            {"strace", "-o", "/dev/null", "-E", "ASAN_OPTIONS=detect_leaks=0", "-E",
+             "TMPDIR=" + (base_ / "spool").string(), "-P", c.traced, "-e", "trace=" + call, "-e", "inject=" + c.inject},
             [&] {
                 if (c.change) {
                     waitPast("new.txt", kBigLeft.size() - (call == "openat"));
@@ -323,8 +367,9 @@ TEST_F(Tabfold, ReportsEveryFailureAndChangeDuringTheConversion)
         EXPECT_TRUE(call == "openat" ? written == c.kept : written.starts_with(c.kept))
             << c.what << ": " << written.size() << " bytes written";
         if (!c.change) {
-            EXPECT_TRUE(read(rowOld) == kBigOld) << c.what;
+            EXPECT_TRUE(read(c.stream ? old : rowOld) == kBigOld) << c.what;
         }
+        EXPECT_EQ(spools(), 0) << c.what;
     }
     if (!unmounted_.empty())
         GTEST_SKIP() << unmounted_;
