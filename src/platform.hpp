@@ -82,12 +82,24 @@ char** argumentsInUtf8(int argc, char* argv[]);
 // spell in UTF-8, whatever the console's code page.
 void printMessage(const char* format, const char* text);
 
+// What kind of file a path names, following links.
+enum class FileKind { Missing, Regular, Stream, Other };
+
+// The kind of file that path names, as far as the system tells without
+// opening it (a folder or a device, for one, is Other).
+FileKind kindOfPath(const char* path);
+
 // Describes the file that path names, following links; false when no file
 // can be found there.
 bool describePath(const char* path, FileFacts& facts);
 
 // Describes the open file; false when the system cannot tell.
 bool describeOpenFile(const FileHandle& file, FileFacts& facts);
+
+// Describes the size and the times of the open file only, where its
+// identity costs more to learn (on Windows, a question to the volume
+// manager); false when the system cannot tell.
+bool describeOpenState(const FileHandle& file, FileFacts& facts);
 
 // Opens path for reading bytes as they are, in a handle that child
 // processes do not inherit; not open when it cannot.  The opening never

@@ -87,6 +87,21 @@ void printMessage(const char* format, const char* text)
     std::printf(format, text);
 }
 
+bool describeOpenState(const FileHandle& file, FileFacts& facts)
+{
+    return describeOpenFile(file, facts);
+}
+
+FileKind kindOfPath(const char* path)
+{
+    struct stat info;
+    if (::stat(path, &info) != 0)
+        return FileKind::Missing;
+    if (S_ISREG(info.st_mode))
+        return FileKind::Regular;
+    return S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode) ? FileKind::Stream : FileKind::Other;
+}
+
 bool describePath(const char* path, FileFacts& facts)
 {
     struct stat info;

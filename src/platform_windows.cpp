@@ -117,23 +117,36 @@ std::uint64_t idBits(const FILE_ID_128& id, int first)
     return bits;
 }
 
+// Fills in the size, the times and the kind of the file open on handle, as
+// Vista and later tell them, with no question to the volume manager; false
+// where the system cannot tell.
+bool describeStateOf(HANDLE handle, FileFacts& facts)
+{
+    FILE_BASIC_INFO basic;
+    FILE_STANDARD_INFO standard;
+    if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) ||
+        !GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard))
+        return false;
+    facts.size = static_cast<std::int64_t>(standard.EndOfFile.QuadPart);
+    facts.modified = timeOf(static_cast<std::uint64_t>(basic.LastWriteTime.QuadPart));
+    facts.changed = timeOf(static_cast<std::uint64_t>(basic.ChangeTime.QuadPart));
+    facts.regular = !standard.Directory;
+    return true;
+}
+
 // Describes the file open on handle from what Windows 8 and later tell of
 // it: the 128-bit file id (unique on ReFS too, where the 64-bit index is
 // not) and the change time among them.  False where the system lacks them.
 bool describeByIds(HANDLE handle, FileFacts& facts)
 {
     FILE_ID_INFO id;
-    FILE_BASIC_INFO basic;
-    FILE_STANDARD_INFO standard;
-    if (!GetFileInformationByHandleEx(handle, FileIdInfo, &id, sizeof id) ||
-        !GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) ||
-        !GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard))
+    if (!GetFileInformationByHandleEx(handle, FileIdInfo, &id, sizeof id))
         return false;
-    facts = {id.VolumeSerialNumber, idBits(id.FileId, 0), idBits(id.FileId, 8),
-             static_cast<std::int64_t>(standard.EndOfFile.QuadPart),
-             timeOf(static_cast<std::uint64_t>(basic.LastWriteTime.QuadPart)),
-             timeOf(static_cast<std::uint64_t>(basic.ChangeTime.QuadPart)), !standard.Directory};
-    return true;
+    facts = {};
+    facts.volume = id.VolumeSerialNumber;
+    facts.index = idBits(id.FileId, 0);
+    facts.indexHigh = idBits(id.FileId, 8);
+    return describeStateOf(handle, facts);
 }
 
 // What the program knows of a pipe: a stream, with no identity of its own
@@ -291,6 +304,21 @@ void printMessage(const char* format, const char* text)
         std::fputs(message.c_str(), stdout);
 }
 
+FileKind kindOfPath(const char* path)
+{
+    // Known by the name alone: devices, pipes, and through the attributes,
+    // which cost no opening, folders.
+    const SystemPath target = systemPath(path);
+    if (target.device)
+        return FileKind::Other;
+    if (isPipeName(target.name))
+        return FileKind::Stream;
+    WIN32_FILE_ATTRIBUTE_DATA attributes;
+    if (!GetFileAttributesExW(target.name.c_str(), GetFileExInfoStandard, &attributes))
+        return FileKind::Missing;
+    return attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? FileKind::Other : FileKind::Regular;
+}
+
 bool describePath(const char* path, FileFacts& facts)
 {
     // A device is known by its name: CON cannot even be opened where no
@@ -323,6 +351,12 @@ bool describeOpenFile(const FileHandle& file, FileFacts& facts)
 {
     const HANDLE handle = handleOf(file);
     return handle != INVALID_HANDLE_VALUE && describeHandle(handle, facts);
+}
+
+bool describeOpenState(const FileHandle& file, FileFacts& facts)
+{
+    const HANDLE handle = handleOf(file);
+    return handle != INVALID_HANDLE_VALUE && describeStateOf(handle, facts);
 }
 
 FileHandle openForReading(const char* path)

@@ -97,19 +97,30 @@ int checkOpening(const char* path, const FileFacts& facts, const FileFacts* firs
         : report(Failure::ChangedBeforeReopening, path);
 }
 
+// Checks the kind of file that the old spare file's path names before an
+// opening, which would wait for a device: a regular file or a stream at the
+// first opening (first is nullptr), and a regular file again at the
+// reopening.  Returns 0, or the status of the failure, reported.
+int checkKind(const char* path, FileKind kind, const FileFacts* first)
+{
+    if (kind == FileKind::Missing)
+        return report(Failure::CannotOpen, path);
+    if (first != nullptr)
+        return kind == FileKind::Regular ? kStatusSuccess : report(Failure::ChangedBeforeReopening, path);
+    return kind != FileKind::Other ? kStatusSuccess : report(Failure::NotRegularFile, path);
+}
+
 // Opens the old spare file for one pass into file and describes it in facts;
-// first is what its first opening found, or nullptr at that opening.  The
-// check comes before the opening too, which would wait for a device; only a
+// first is what its first opening found, or nullptr at that opening.  Only a
 // stream's opening waits, for a FIFO's writer.  A file that turns from one
 // kind into the other at the opening has changed.  Returns 0, or the status
 // of the failure, reported.
 int openOldFile(const char* path, const FileFacts* first, FileFacts& facts, FileHandle& file)
 {
-    if (!describePath(path, facts))
-        return report(Failure::CannotOpen, path);
-    if (const int status = checkOpening(path, facts, first))
+    const FileKind kind = kindOfPath(path);
+    if (const int status = checkKind(path, kind, first))
         return status;
-    const bool stream = facts.stream;
+    const bool stream = kind == FileKind::Stream;
     file = stream ? openStream(path) : openForReading(path);
     if (!file.isOpen() || !describeOpenFile(file, facts))
         return report(Failure::CannotOpen, path);
@@ -229,7 +240,7 @@ int copyRightRecords(FileHandle file, const SparePaths& paths, OutputFile& newFi
         return oldFile.fingerprint() == leftRead ? kStatusSuccess
                                                  : report(Failure::CannotSpool, paths.spoolFolder);
     FileFacts facts;
-    if (!describeOpenFile(oldFile.handle(), facts))
+    if (!describeOpenState(oldFile.handle(), facts))
         return report(Failure::CannotRead, paths.oldPath);
     return sameState(facts, first) && oldFile.fingerprint() == leftRead
         ? kStatusSuccess
