@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <limits>
 
 #ifdef TABFOLD_SCAN_WITH_AVX2
 #include <immintrin.h>
@@ -48,6 +49,7 @@ struct ChunkMaps {
 struct SegmentMaps {
     unsigned char digits[(kSegmentChunks + 1) * sizeof(Word)];
     unsigned char zeros[(kSegmentChunks + 1) * sizeof(Word)];
+    unsigned char signs[(kSegmentChunks + 1) * sizeof(Word)];  // + and -, once mapSigns ran
     // Where each newline of the segment stands, and the entries that the
     // flattening writes regardless.
     unsigned ends[kSegment + 2];
@@ -260,6 +262,36 @@ std::size_t mapSegment(const char* text, std::size_t length, SegmentMaps& maps, 
     return newlines;
 }
 
+// True for the characters + and -.
+bool isSign(char c)
+{
+    return c == '+' || c == '-';
+}
+
+// Maps the signs of the segment of length characters at text, whose first
+// character that is neither a digit nor whitespace is a sign; returns where
+// the first that is neither a digit, whitespace nor a sign stands, or
+// length.  Out of line: only segments with signs pay for it.
+__attribute__((noinline)) unsigned mapSigns(const char* text, std::size_t length, SegmentMaps& maps)
+{
+    const std::size_t chunks = (length + kChunk - 1) / kChunk;
+    std::size_t other = length;
+    for (std::size_t k = 0; k < chunks; ++k) {
+        Word signs = 0;
+        for (std::size_t at = 0; at < kChunk; at += sizeof(Bytes)) {
+            const Bytes bytes = bytesAt(text + k * kChunk + at);
+            const ByteMask sign = (bytes == '+') | (bytes == '-');
+            signs |= maskBits(sign) << at;
+            const Word others = maskBits(~(sign | digitBytes(bytes) | spaceBytes(bytes)));
+            if (others != 0 && other == length)
+                other = std::min(k * kChunk + at + static_cast<std::size_t>(std::countr_zero(others)), length);
+        }
+        storeWord(maps.signs + k * sizeof(Word), signs);
+    }
+    storeWord(maps.signs + chunks * sizeof(Word), 0);
+    return static_cast<unsigned>(other);
+}
+
 // The bits of a map from bit at on; only the first 57 count.
 Word windowAt(const unsigned char* map, unsigned at)
 {
@@ -296,27 +328,6 @@ SpareRecord recordOf(const char* text, const Fields& fields)
             valueOfDigits(text + fields.start[2], fields.count[2])};
 }
 
-// Reads the three integers after the first skip of the line of digits and
-// whitespace from start to end of the segment at text into record; false
-// when it has fewer.  The integers may have any number of digits and
-// leading zeros, and the line may be as long as a piece.
-template <int skip>
-bool readRegularLine(const char* text, const SegmentMaps& maps, unsigned start, unsigned end,
-                     SpareRecord& record)
-{
-    std::int32_t* const fields[] = {&record.N1, &record.N2, &record.LINK};
-    unsigned at = start;
-    for (int i = 0; i < skip + 3; ++i) {
-        const unsigned first = nextBit(maps.digits, at, end, 0);
-        if (first == end)
-            return false;
-        at = nextBit(maps.digits, first, end, ~Word{0});
-        if (i >= skip)
-            *fields[i - skip] = valueOfDigits(text + first, at - first);
-    }
-    return true;
-}
-
 // How many characters "%-3d " writes for a value of count digits.
 constexpr unsigned char kPaddedWidth[17] = {4, 4, 4, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17};
 
@@ -326,9 +337,9 @@ constexpr unsigned char kPaddedWidth[17] = {4, 4, 4, 4, 5, 6, 7, 8, 9, 10, 11, 1
 template <class Isa, class Fields>
 char* putRecordLine(char* out, const char* text, const Fields& fields)
 {
-    // The vector stored for the third field, of eight digits at most, ends
-    // within the room kept for the longest record line.
-    static_assert(kMaxRecordLineLength >= 2 * kPaddedWidth[8] + sizeof(Bytes));
+    // The vector stored for the third field, of eight digits and a minus at
+    // most, ends within the room kept for the longest record line.
+    static_assert(kMaxRecordLineLength >= 2 * kPaddedWidth[9] + sizeof(Bytes));
     Isa::putField(out, text + fields.start[0], fields.count[0], ' ');
     out += kPaddedWidth[fields.count[0]];
     Isa::putField(out, text + fields.start[1], fields.count[1], ' ');
@@ -372,6 +383,85 @@ bool findFields(Word digits, Word zeros, unsigned length, Fields& fields)
     return (fields.start[2] < length) & (wide < 16) & !leadingZero;
 }
 
+// Takes the signs of the line at text, of length characters before its
+// newline, into the fields that findFields found, seen through its window of
+// signs and of digits and zeros: a minus joins the digits it stands before,
+// as printing the value writes it (but for -0), a plus is dropped.  False
+// when a sign that the scan passes over stands before no digit, where the
+// scan would stop early.
+bool takeSigns(const char* text, Word signs, Word digits, Word zeros, Fields& fields)
+{
+    const unsigned stop = fields.start[2] + fields.count[2];  // within the window, as length is
+    const Word passed = signs & ((Word{1} << stop) - 1);
+    if ((passed & ~(digits >> 1)) != 0)
+        return false;
+    // Computed, not branched on: the signs of data fall as they will.
+    for (int i = 0; i < 3; ++i) {
+        const unsigned start = fields.start[i];
+        const bool signed_ = ((passed << 1) >> start & 1) != 0;  // a sign just before it
+        const bool negativeZero = fields.count[i] == 1 && (zeros >> start & 1) != 0;
+        const bool minus = signed_ & (text[start - (start > 0)] == '-') & !negativeZero;
+        fields.start[i] = start - minus;
+        fields.count[i] += minus;
+    }
+    return true;
+}
+
+// Finds the three integers after the first skip of the line of digits and
+// whitespace from start to end of the segment, of any length, through the
+// windows of its digits; false when it has fewer.  Their places are from
+// start.
+template <int skip>
+bool findLongFields(const SegmentMaps& maps, unsigned start, unsigned end, Fields& fields)
+{
+    constexpr unsigned kStep = 56;  // of the 57 bits a window sees
+    int found = 0;
+    Word before = 0;  // 1 when the character before the window is a digit
+    for (unsigned at = start; at < end; at += kStep) {
+        const unsigned span = std::min(kStep, end - at);
+        const Word digits = windowAt(maps.digits, at) & ((Word{1} << span) - 1);
+        for (Word starts = digits & ~(digits << 1 | before); starts != 0; starts &= starts - 1) {
+            const unsigned first = at + static_cast<unsigned>(std::countr_zero(starts));
+            if (found >= skip) {
+                // A run that fills a window is measured to its end.
+                unsigned count = static_cast<unsigned>(std::countr_zero(~windowAt(maps.digits, first)));
+                if (count >= kStep)
+                    count = nextBit(maps.digits, first, end, ~Word{0}) - first;
+                fields.start[found - skip] = first - start;
+                fields.count[found - skip] = count;
+            }
+            if (++found == skip + 3)
+                return true;
+        }
+        before = digits >> (span - 1) & 1;
+    }
+    return false;
+}
+
+// The digits of the fields of the line at start of the segment at text that
+// printing their values writes: past their leading zeros, when no value
+// passes the largest 32-bit integer.  False when one does.
+bool printedDigits(const char* text, const SegmentMaps& maps, unsigned start, const Fields& fields,
+                   Fields& printed)
+{
+    // A line of ten-digit values stores at most two characters past its
+    // room, within the slack.
+    static_assert(2 * kPaddedWidth[10] + sizeof(Bytes) <= kMaxRecordLineLength + kRecordLineSlack);
+    for (int i = 0; i < 3; ++i) {
+        const unsigned count = fields.count[i];
+        // (Zeros that fill the window may go on past it.)
+        const auto zeros = static_cast<unsigned>(std::countr_zero(~windowAt(maps.zeros, start + fields.start[i])));
+        const unsigned leading = std::min(zeros, count - 1);
+        printed.start[i] = fields.start[i] + leading;
+        printed.count[i] = count - leading;
+        if (zeros >= kLongestPlainLine || printed.count[i] > 10 ||
+            (printed.count[i] > 8 && valueOfDigits(text + start + printed.start[i], printed.count[i]) ==
+                                         std::numeric_limits<std::int32_t>::max()))
+            return false;
+    }
+    return true;
+}
+
 // Writes at out, and moves it past, the record line of the line of the
 // segment at text from start to end that is all digits and whitespace but
 // not plain: wider numbers or leading zeros (fields found as for a plain
@@ -379,19 +469,23 @@ bool findFields(Word digits, Word zeros, unsigned length, Fields& fields)
 // than three integers or is longer than a piece.  Out of line, so that the
 // loop over plain lines stays as tight as it is without it.
 template <int skip, class Fields>
-__attribute__((noinline)) bool putOtherLine(char*& out, const char* text, const SegmentMaps& maps, unsigned start,
+__attribute__((noinline, flatten)) bool putOtherLine(char*& out, const char* text, const SegmentMaps& maps, unsigned start,
                                             unsigned end, const Fields& fields)
 {
     const unsigned chars = end - start;
-    SpareRecord record;
-    if (chars < kLongestPlainLine) {
-        if (fields.start[2] >= chars)
-            return false;
-        record = recordOf(text + start, fields);
-    } else if (chars >= LineBuffer::kMaxPieceLength || !readRegularLine<skip>(text, maps, start, end, record)) {
+    // (Read in place: a copy of what the caller just stored would wait for
+    // the stores.)
+    Fields longFields;
+    const bool isLong = chars >= kLongestPlainLine;
+    if (isLong ? chars >= LineBuffer::kMaxPieceLength || !findLongFields<skip>(maps, start, end, longFields)
+               : fields.start[2] >= chars)
         return false;
-    }
-    out += formatSpareRecord(record, out);
+    const Fields& found = isLong ? longFields : fields;
+    Fields printed;
+    if (printedDigits(text, maps, start, found, printed))
+        out = putRecordLine<Baseline>(out, text + start, printed);
+    else
+        out += formatSpareRecord(recordOf(text + start, found), out);
     return true;
 }
 
@@ -402,17 +496,65 @@ struct BlockResult {
     bool writeFailed = false;
 };
 
+// Converts the first lines of the segment at text, up to the first that is
+// not plain or is at or past the first of them that may not be (clean
+// of the mapped lines); returns where it stopped, in lines and in end and
+// start.  With signs, lines may hold signs too, mapped in maps.signs; a line
+// with signs that is not plain is left to the scanner.
+template <int skip, class Isa, bool withSigns>
+std::size_t convertLines(const char* text, const SegmentMaps& maps, std::size_t clean, char*& end,
+                         unsigned& start)
+{
+    const unsigned* newline = maps.ends;
+    const unsigned* const last = maps.ends + clean;
+    for (; newline != last; ++newline) {
+        const unsigned chars = *newline - start;  // before the newline
+        Fields fields;
+        const Word digits = windowAt(maps.digits, start), zeros = windowAt(maps.zeros, start);
+        bool plain = findFields<skip>(digits, zeros, chars, fields) &
+                     (chars < kLongestPlainLine);  // within its window
+        if constexpr (withSigns) {
+            // (A line past its window is read from the maps as far as it goes.)
+            const Word signs = windowAt(maps.signs, start);
+            const bool signed_ = chars < kLongestPlainLine ? (signs & ((Word{1} << chars) - 1)) != 0
+                                                            : nextBit(maps.signs, start, *newline, 0) != *newline;
+            if (signed_ && !(plain && takeSigns(text + start, signs, digits, zeros, fields)))
+                break;
+        }
+        if (plain)
+            end = putRecordLine<Isa>(end, text + start, fields);
+        else if (!putOtherLine<skip>(end, text, maps, start, *newline, fields))
+            break;
+        start = *newline + 1;
+    }
+    return static_cast<std::size_t>(newline - maps.ends);
+}
+
+// convertLines for a segment with signs, apart from the loop over plain
+// lines, which then stays as tight as it is without them.
+template <int skip, class Isa>
+std::size_t convertSignedLines(const char* text, const SegmentMaps& maps,
+                                                        std::size_t clean, char*& end, unsigned& start)
+{
+    return convertLines<skip, Isa, true>(text, maps, clean, end, start);
+}
+
 // Converts the plain lines of the segment at text, up to the first that is
 // not plain or not whole; adds what it converted to result.  False when it
-// stopped before the end of the segment's last whole line.
+// stopped before the end of the segment's last whole line, if it has one.
 template <int skip, class Isa>
 bool convertSegment(const char* text, std::size_t length, SegmentMaps& maps, OutputFile& out,
                     BlockResult& result)
 {
     unsigned other;
     const std::size_t lines = mapSegment<Isa>(text, length, maps, other);
+    // Signs, the most common characters besides digits and whitespace, are
+    // mapped only where they come.
+    const bool signs = other < length && isSign(text[other]);
+    if (signs)
+        other = mapSigns(text, length, maps);
     // Only the lines before the first character that is neither a digit nor
-    // whitespace can be plain.
+    // whitespace (nor a sign, once mapped) can be plain.
     const std::size_t clean = other < length
         ? static_cast<std::size_t>(std::lower_bound(maps.ends, maps.ends + lines, other) - maps.ends)
         : lines;
@@ -424,27 +566,14 @@ bool convertSegment(const char* text, std::size_t length, SegmentMaps& maps, Out
     }
     char* end = room;
     unsigned start = 0;
-    const unsigned* newline = maps.ends;
-    const unsigned* const last = maps.ends + most;
-    for (; newline != last; ++newline) {
-        const unsigned chars = *newline - start;  // before the newline
-        Fields fields;
-        const bool plain = findFields<skip>(windowAt(maps.digits, start), windowAt(maps.zeros, start),
-                                            chars, fields) &
-                           (chars < kLongestPlainLine);  // within its window
-        if (plain)
-            end = putRecordLine<Isa>(end, text + start, fields);
-        else if (!putOtherLine<skip>(end, text, maps, start, *newline, fields))
-            break;
-        start = *newline + 1;
-    }
-    const std::size_t line = static_cast<std::size_t>(newline - maps.ends);
+    const std::size_t line = signs ? convertSignedLines<skip, Isa>(text, maps, most, end, start)
+                                   : convertLines<skip, Isa, false>(text, maps, most, end, start);
     out.commit(static_cast<std::size_t>(end - room));
     // The last line converted begins after the newline before its own.
     if (line > 0)
         result.lastLine = text + (line > 1 ? maps.ends[line - 2] + 1 : 0);
     result.converted += start;
-    return line == lines && lines > 0;
+    return line == lines;
 }
 
 // Converts the plain lines at the start of the available characters at
@@ -458,7 +587,11 @@ BlockResult convertBlock(const char* text, std::size_t available, OutputFile& ou
     SegmentMaps maps;
     for (std::size_t chunks = 1; result.converted < available; chunks = std::min(2 * chunks, kSegmentChunks)) {
         const std::size_t length = std::min(chunks * kChunk, available - result.converted);
+        const std::size_t before = result.converted;
         if (!convertSegment<skip, Isa>(text + result.converted, length, maps, out, result))
+            break;
+        // A segment too short for a whole line grows, while it can.
+        if (result.converted == before && (chunks == kSegmentChunks || length < chunks * kChunk))
             break;
     }
     return result;
