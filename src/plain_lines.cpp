@@ -399,7 +399,7 @@ bool takeSigns(const char* text, Word signs, Word digits, Word zeros, Fields& fi
     for (int i = 0; i < 3; ++i) {
         const unsigned start = fields.start[i];
         const bool signed_ = ((passed << 1) >> start & 1) != 0;  // a sign just before it
-        const bool negativeZero = fields.count[i] == 1 && (zeros >> start & 1) != 0;
+        const bool negativeZero = (fields.count[i] == 1) & ((zeros >> start & 1) != 0);
         const bool minus = signed_ & (text[start - (start > 0)] == '-') & !negativeZero;
         fields.start[i] = start - minus;
         fields.count[i] += minus;
