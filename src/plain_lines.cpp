@@ -43,6 +43,13 @@ struct ChunkMaps {
     Word newlines = 0;
 };
 
+// One chunk's signs, and the characters that are neither digits,
+// whitespace nor signs, as bitmaps.
+struct ChunkSigns {
+    Word signs = 0;
+    Word others = 0;
+};
+
 // The characters of a segment as bitmaps stored a byte at a time: bit j of
 // byte k stands for character 8 * k + j, on either byte order.  The word
 // after the last is zero, for the windows.
@@ -87,6 +94,18 @@ struct Baseline {
     }
 
     static bool allKnown(const Known& known) { return maskBits(known) == 0xFFFF; }
+
+    static ChunkSigns signChunk(const char* p)
+    {
+        ChunkSigns chunk;
+        for (std::size_t at = 0; at < kChunk; at += sizeof(Bytes)) {
+            const Bytes bytes = bytesAt(p + at);
+            const ByteMask sign = (bytes == '+') | (bytes == '-');
+            chunk.signs |= maskBits(sign) << at;
+            chunk.others |= maskBits(~(sign | digitBytes(bytes) | spaceBytes(bytes))) << at;
+        }
+        return chunk;
+    }
 
     // How many of the bits are set, counted one at a time past the first
     // two, which the flattening writes anyway.
@@ -151,6 +170,22 @@ struct Avx2 {
 
     TABFOLD_AVX2 static bool allKnown(const Known& known) { return _mm256_testc_si256(known, kAllKnown); }
 
+    TABFOLD_AVX2 static ChunkSigns signChunk(const char* p)
+    {
+        ChunkSigns chunk;
+        for (std::size_t at = 0; at < kChunk; at += 32) {
+            const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + at));
+            const __m256i sign = _mm256_or_si256(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('+')),
+                                                 _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('-')));
+            const __m256i known = _mm256_or_si256(
+                _mm256_or_si256(sign, between<'0', '9'>(bytes)),
+                _mm256_or_si256(between<'\t', '\r'>(bytes), _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(' '))));
+            chunk.signs |= maskOf(sign) << at;
+            chunk.others |= (~maskOf(known) & 0xFFFFFFFF) << at;
+        }
+        return chunk;
+    }
+
     TABFOLD_AVX2 static unsigned countNewlines(Word bits)
     {
         return static_cast<unsigned>(std::popcount(bits));
@@ -194,6 +229,17 @@ struct Avx512 {
     }
 
     TABFOLD_AVX512 static bool allKnown(const Known& known) { return known == kAllKnown; }
+
+    TABFOLD_AVX512 static ChunkSigns signChunk(const char* p)
+    {
+        const __m512i bytes = _mm512_loadu_si512(p);
+        ChunkSigns chunk;
+        chunk.signs = _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8('+')) |
+                      _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8('-'));
+        chunk.others = ~(chunk.signs | between<'0', '9'>(bytes) | between<'\t', '\r'>(bytes) |
+                         _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8(' ')));
+        return chunk;
+    }
 
     TABFOLD_AVX512 static unsigned countNewlines(Word bits)
     {
@@ -268,25 +314,19 @@ bool isSign(char c)
     return c == '+' || c == '-';
 }
 
-// Maps the signs of the segment of length characters at text, whose first
-// character that is neither a digit nor whitespace is a sign; returns where
-// the first that is neither a digit, whitespace nor a sign stands, or
-// length.  Out of line: only segments with signs pay for it.
-__attribute__((noinline)) unsigned mapSigns(const char* text, std::size_t length, SegmentMaps& maps)
+// Maps the signs of the segment of length characters at text; returns where
+// the first character that is neither a digit, whitespace nor a sign
+// stands, or length.  Only segments that are not all plain pay for it.
+template <class Isa>
+unsigned mapSigns(const char* text, std::size_t length, SegmentMaps& maps)
 {
     const std::size_t chunks = (length + kChunk - 1) / kChunk;
     std::size_t other = length;
     for (std::size_t k = 0; k < chunks; ++k) {
-        Word signs = 0;
-        for (std::size_t at = 0; at < kChunk; at += sizeof(Bytes)) {
-            const Bytes bytes = bytesAt(text + k * kChunk + at);
-            const ByteMask sign = (bytes == '+') | (bytes == '-');
-            signs |= maskBits(sign) << at;
-            const Word others = maskBits(~(sign | digitBytes(bytes) | spaceBytes(bytes)));
-            if (others != 0 && other == length)
-                other = std::min(k * kChunk + at + static_cast<std::size_t>(std::countr_zero(others)), length);
-        }
-        storeWord(maps.signs + k * sizeof(Word), signs);
+        const ChunkSigns chunk = Isa::signChunk(text + k * kChunk);
+        storeWord(maps.signs + k * sizeof(Word), chunk.signs);
+        if (chunk.others != 0 && other == length)
+            other = std::min(k * kChunk + static_cast<std::size_t>(std::countr_zero(chunk.others)), length);
     }
     storeWord(maps.signs + chunks * sizeof(Word), 0);
     return static_cast<unsigned>(other);
@@ -466,11 +506,11 @@ bool printedDigits(const char* text, const SegmentMaps& maps, unsigned start, co
 // segment at text from start to end that is all digits and whitespace but
 // not plain: wider numbers or leading zeros (fields found as for a plain
 // line), or a longer line, read in windows.  False when the line has fewer
-// than three integers or is longer than a piece.  Out of line, so that the
-// loop over plain lines stays as tight as it is without it.
-template <int skip, class Fields>
-__attribute__((noinline, flatten)) bool putOtherLine(char*& out, const char* text, const SegmentMaps& maps, unsigned start,
-                                            unsigned end, const Fields& fields)
+// than three integers or is longer than a piece.  Only the loop over lines
+// that are not all plain has it.
+template <int skip>
+bool putOtherLine(char*& out, const char* text, const SegmentMaps& maps, unsigned start, unsigned end,
+                  const Fields& fields)
 {
     const unsigned chars = end - start;
     // (Read in place: a copy of what the caller just stored would wait for
@@ -496,16 +536,17 @@ struct BlockResult {
     bool writeFailed = false;
 };
 
-// Converts the first lines of the segment at text, up to the first that is
-// not plain or is at or past the first of them that may not be (clean
-// of the mapped lines); returns where it stopped, in lines and in end and
-// start.  With signs, lines may hold signs too, mapped in maps.signs; a line
+// Converts the lines of the segment at text from the line first on, up to
+// the first that is not plain or is at or past the first of them that may
+// not be (clean of the mapped lines); returns where it stopped, in lines and
+// in end and start.  When irregular, lines may hold signs too, mapped in
+// maps.signs, and lines that are not plain are converted as well; a line
 // with signs that is not plain is left to the scanner.
-template <int skip, class Isa, bool withSigns>
-std::size_t convertLines(const char* text, const SegmentMaps& maps, std::size_t clean, char*& end,
-                         unsigned& start)
+template <int skip, class Isa, bool irregular>
+std::size_t convertLines(const char* text, const SegmentMaps& maps, std::size_t first, std::size_t clean,
+                         char*& end, unsigned& start)
 {
-    const unsigned* newline = maps.ends;
+    const unsigned* newline = maps.ends + first;
     const unsigned* const last = maps.ends + clean;
     for (; newline != last; ++newline) {
         const unsigned chars = *newline - start;  // before the newline
@@ -513,7 +554,7 @@ std::size_t convertLines(const char* text, const SegmentMaps& maps, std::size_t 
         const Word digits = windowAt(maps.digits, start), zeros = windowAt(maps.zeros, start);
         bool plain = findFields<skip>(digits, zeros, chars, fields) &
                      (chars < kLongestPlainLine);  // within its window
-        if constexpr (withSigns) {
+        if constexpr (irregular) {
             // (A line past its window is read from the maps as far as it goes.)
             const Word signs = windowAt(maps.signs, start);
             const bool signed_ = chars < kLongestPlainLine ? (signs & ((Word{1} << chars) - 1)) != 0
@@ -523,21 +564,13 @@ std::size_t convertLines(const char* text, const SegmentMaps& maps, std::size_t 
         }
         if (plain)
             end = putRecordLine<Isa>(end, text + start, fields);
-        else if (!putOtherLine<skip>(end, text, maps, start, *newline, fields))
+        else if (!irregular || !putOtherLine<skip>(end, text, maps, start, *newline, fields))
             break;
         start = *newline + 1;
     }
     return static_cast<std::size_t>(newline - maps.ends);
 }
 
-// convertLines for a segment with signs, apart from the loop over plain
-// lines, which then stays as tight as it is without them.
-template <int skip, class Isa>
-std::size_t convertSignedLines(const char* text, const SegmentMaps& maps,
-                                                        std::size_t clean, char*& end, unsigned& start)
-{
-    return convertLines<skip, Isa, true>(text, maps, clean, end, start);
-}
 
 // Converts the plain lines of the segment at text, up to the first that is
 // not plain or not whole; adds what it converted to result.  False when it
@@ -552,7 +585,7 @@ bool convertSegment(const char* text, std::size_t length, SegmentMaps& maps, Out
     // mapped only where they come.
     const bool signs = other < length && isSign(text[other]);
     if (signs)
-        other = mapSigns(text, length, maps);
+        other = mapSigns<Isa>(text, length, maps);
     // Only the lines before the first character that is neither a digit nor
     // whitespace (nor a sign, once mapped) can be plain.
     const std::size_t clean = other < length
@@ -566,8 +599,14 @@ bool convertSegment(const char* text, std::size_t length, SegmentMaps& maps, Out
     }
     char* end = room;
     unsigned start = 0;
-    const std::size_t line = signs ? convertSignedLines<skip, Isa>(text, maps, most, end, start)
-                                   : convertLines<skip, Isa, false>(text, maps, most, end, start);
+    // The loop over plain lines stops at the first that is not; the rest of
+    // the segment then goes through the loop that takes the others too.
+    std::size_t line = signs ? 0 : convertLines<skip, Isa, false>(text, maps, 0, most, end, start);
+    if (line < most) {
+        if (!signs)
+            mapSigns<Isa>(text, length, maps);
+        line = convertLines<skip, Isa, true>(text, maps, line, most, end, start);
+    }
     out.commit(static_cast<std::size_t>(end - room));
     // The last line converted begins after the newline before its own.
     if (line > 0)
