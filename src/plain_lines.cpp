@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <limits>
 
 #ifdef TABFOLD_SCAN_WITH_AVX2
 #include <immintrin.h>
@@ -47,6 +46,7 @@ struct ChunkMaps {
 // whitespace nor signs, as bitmaps.
 struct ChunkSigns {
     Word signs = 0;
+    Word minuses = 0;
     Word others = 0;
 };
 
@@ -57,6 +57,7 @@ struct SegmentMaps {
     unsigned char digits[(kSegmentChunks + 1) * sizeof(Word)];
     unsigned char zeros[(kSegmentChunks + 1) * sizeof(Word)];
     unsigned char signs[(kSegmentChunks + 1) * sizeof(Word)];  // + and -, once mapSigns ran
+    unsigned char minuses[(kSegmentChunks + 1) * sizeof(Word)];  // - alone
     // Where each newline of the segment stands, and the entries that the
     // flattening writes regardless.
     unsigned ends[kSegment + 2];
@@ -102,6 +103,7 @@ struct Baseline {
             const Bytes bytes = bytesAt(p + at);
             const ByteMask sign = (bytes == '+') | (bytes == '-');
             chunk.signs |= maskBits(sign) << at;
+            chunk.minuses |= maskBits(bytes == '-') << at;
             chunk.others |= maskBits(~(sign | digitBytes(bytes) | spaceBytes(bytes))) << at;
         }
         return chunk;
@@ -181,6 +183,7 @@ struct Avx2 {
                 _mm256_or_si256(sign, between<'0', '9'>(bytes)),
                 _mm256_or_si256(between<'\t', '\r'>(bytes), _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(' '))));
             chunk.signs |= maskOf(sign) << at;
+            chunk.minuses |= maskOf(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('-'))) << at;
             chunk.others |= (~maskOf(known) & 0xFFFFFFFF) << at;
         }
         return chunk;
@@ -234,8 +237,8 @@ struct Avx512 {
     {
         const __m512i bytes = _mm512_loadu_si512(p);
         ChunkSigns chunk;
-        chunk.signs = _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8('+')) |
-                      _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8('-'));
+        chunk.minuses = _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8('-'));
+        chunk.signs = _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8('+')) | chunk.minuses;
         chunk.others = ~(chunk.signs | between<'0', '9'>(bytes) | between<'\t', '\r'>(bytes) |
                          _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8(' ')));
         return chunk;
@@ -325,10 +328,12 @@ unsigned mapSigns(const char* text, std::size_t length, SegmentMaps& maps)
     for (std::size_t k = 0; k < chunks; ++k) {
         const ChunkSigns chunk = Isa::signChunk(text + k * kChunk);
         storeWord(maps.signs + k * sizeof(Word), chunk.signs);
+        storeWord(maps.minuses + k * sizeof(Word), chunk.minuses);
         if (chunk.others != 0 && other == length)
             other = std::min(k * kChunk + static_cast<std::size_t>(std::countr_zero(chunk.others)), length);
     }
     storeWord(maps.signs + chunks * sizeof(Word), 0);
+    storeWord(maps.minuses + chunks * sizeof(Word), 0);
     return static_cast<unsigned>(other);
 }
 
@@ -423,28 +428,115 @@ bool findFields(Word digits, Word zeros, unsigned length, Fields& fields)
     return (fields.start[2] < length) & (wide < 16) & !leadingZero;
 }
 
-// Takes the signs of the line at text, of length characters before its
-// newline, into the fields that findFields found, seen through its window of
-// signs and of digits and zeros: a minus joins the digits it stands before,
-// as printing the value writes it (but for -0), a plus is dropped.  False
-// when a sign that the scan passes over stands before no digit, where the
-// scan would stop early.
-bool takeSigns(const char* text, Word signs, Word digits, Word zeros, Fields& fields)
+// One integer as printing its value writes it: a minus or not, then count
+// digits from digits, which stay readable for a vector.
+struct PrintedField {
+    const char* digits;
+    unsigned count;
+    unsigned minus;
+};
+
+// The digits that "%d" prints for the values that saturate, positive and
+// negative, each readable for a vector.
+constexpr char kSaturatedDigits[2][sizeof(Bytes)] = {"2147483647", "2147483648"};
+
+// True when the ten digits at p pass those of the bound of 32 bits, for a
+// negative value or not: compared as text, the first eight as one number,
+// then the last two.
+bool passesBound(const char* p, bool negative)
 {
-    const unsigned stop = fields.start[2] + fields.count[2];  // within the window, as length is
-    const Word passed = signs & ((Word{1} << stop) - 1);
-    if ((passed & ~(digits >> 1)) != 0)
-        return false;
-    // Computed, not branched on: the signs of data fall as they will.
-    for (int i = 0; i < 3; ++i) {
-        const unsigned start = fields.start[i];
-        const bool signed_ = ((passed << 1) >> start & 1) != 0;  // a sign just before it
-        const bool negativeZero = (fields.count[i] == 1) & ((zeros >> start & 1) != 0);
-        const bool minus = signed_ & (text[start - (start > 0)] == '-') & !negativeZero;
-        fields.start[i] = start - minus;
-        fields.count[i] += minus;
+    constexpr Word kFirstEight = 0x3231343734383336;  // "21474836"
+    const Word first = textOrderAt(p);
+    const unsigned last = static_cast<unsigned>(static_cast<unsigned char>(p[8])) << 8 | static_cast<unsigned char>(p[9]);
+    return (first > kFirstEight) | ((first == kFirstEight) & (last > 0x3437u + negative));  // "47", "48"
+}
+
+// Fills field with how printing the value of the count (at least 1) digits
+// at p writes it, but for the bounds of 32 bits, negative when a minus
+// stands before them, zerosFrom being the window of zeros from p: past the
+// leading zeros, -0 as 0.  False when the zeros fill the window, which then
+// cannot tell where they end.  Computed, not branched on.
+bool printField(const char* p, unsigned count, Word zerosFrom, bool negative, PrintedField& field)
+{
+    const auto zeros = static_cast<unsigned>(std::countr_zero(~zerosFrom));
+    const unsigned lead = std::min(zeros, count - 1);
+    field.digits = p + lead;
+    field.count = count - lead;
+    field.minus = negative & (zeros < count);
+    return zeros < kLongestPlainLine;
+}
+
+// Saturates the printed fields at the bounds of 32 bits, as "%d" reads
+// them; the values of ten digits and more, which few lines have, are
+// compared as text with them.
+void saturate(PrintedField (&fields)[3])
+{
+    if (((fields[0].count + 6) | (fields[1].count + 6) | (fields[2].count + 6)) < 16)  // 16 from 10 on
+        return;
+    for (PrintedField& field : fields) {
+        if (field.count > 10 || (field.count == 10 && passesBound(field.digits, field.minus != 0))) {
+            field.digits = kSaturatedDigits[field.minus];
+            field.count = 10;
+        }
     }
-    return true;
+}
+
+// Writes the record line of the printed fields as "%-3d %-3d %d\n" does;
+// returns its end.  The minus goes first, the digits over it when there is
+// none.
+template <class Isa>
+char* putPrintedLine(char* out, const PrintedField (&fields)[3])
+{
+    // The vector stored for the third field, of eleven characters at most,
+    // ends within the room kept for the longest record line.
+    static_assert(kMaxRecordLineLength + kRecordLineSlack >= 2 * kPaddedWidth[11] + 1 + sizeof(Bytes));
+    for (int i = 0; i < 2; ++i) {
+        *out = '-';
+        Isa::putField(out + fields[i].minus, fields[i].digits, fields[i].count, ' ');
+        out += kPaddedWidth[fields[i].count + fields[i].minus];
+    }
+    *out = '-';
+    Isa::putField(out + fields[2].minus, fields[2].digits, fields[2].count, '\n');
+    return out + fields[2].minus + fields[2].count + 1;
+}
+
+// Finds in the line at text, of fewer than kLongestPlainLine characters
+// before its newline, seen through its windows of digits, zeros, signs and
+// minuses, the three integers after the first skip as printing their values
+// writes them: past leading zeros, with their minus but for 0, of any
+// width.  False when the line has fewer than three integers, or a sign that
+// the scan passes over stands before no digit, where the scan would stop
+// early.  All is computed, nothing branched on.
+template <int skip>
+bool findPrinted(const char* text, Word digits, Word zeros, Word signs, Word minuses, unsigned length,
+                 PrintedField (&printed)[3])
+{
+    const Word runStarts = digits & ~(digits << 1);
+    const Word lastDigits = digits & ~(digits >> 1);
+    // The zeros that lead their run of digits, but for its last digit: a
+    // carry from the run's start through them clears them.
+    const Word leading = zeros & ~(zeros + (runStarts & zeros)) & ~lastDigits;
+    // Where each run's printed digits start, past its leading zeros.
+    Word starts = digits & ~leading & ((leading << 1) | runStarts) & ((Word{1} << length % 64) - 1);
+    // The same places for the runs after a minus, carried past the leading
+    // zeros, when the value is not 0 (-0 prints as 0).
+    const Word negative = (leading + ((minuses << 1) & runStarts)) & ~leading & ~zeros;
+    for (int i = 0; i < skip; ++i)
+        starts &= starts - 1;
+    unsigned place = 0, start = 0, count = 0;
+    for (int i = 0; i < 3; ++i) {
+        // 64 when the line has no more; the line is then not found, and the
+        // field means nothing.
+        place = static_cast<unsigned>(std::countr_zero(starts));
+        start = place % 64;
+        count = static_cast<unsigned>(std::countr_zero(~(digits >> start)));
+        printed[i] = PrintedField{text + start, count, static_cast<unsigned>(negative >> start & 1)};
+        starts &= starts - 1;
+    }
+    // The starts come in order: when the third lies in the line, all do.
+    const bool found = place < length;
+    const Word passed = signs & ((Word{1} << (start + count) % 64) - 1);
+    return found & ((passed & ~(digits >> 1)) == 0);
 }
 
 // Finds the three integers after the first skip of the line of digits and
@@ -478,54 +570,35 @@ bool findLongFields(const SegmentMaps& maps, unsigned start, unsigned end, Field
     return false;
 }
 
-// The digits of the fields of the line at start of the segment at text that
-// printing their values writes: past their leading zeros, when no value
-// passes the largest 32-bit integer.  False when one does.
-bool printedDigits(const char* text, const SegmentMaps& maps, unsigned start, const Fields& fields,
-                   Fields& printed)
+// The fields of the line at start of the segment at text as printing their
+// values writes them.  False when the leading zeros of one fill its window.
+bool printFields(const char* text, const SegmentMaps& maps, unsigned start, const Fields& fields,
+                 PrintedField (&printed)[3])
 {
-    // A line of ten-digit values stores at most two characters past its
-    // room, within the slack.
-    static_assert(2 * kPaddedWidth[10] + sizeof(Bytes) <= kMaxRecordLineLength + kRecordLineSlack);
-    for (int i = 0; i < 3; ++i) {
-        const unsigned count = fields.count[i];
-        // (Zeros that fill the window may go on past it.)
-        const auto zeros = static_cast<unsigned>(std::countr_zero(~windowAt(maps.zeros, start + fields.start[i])));
-        const unsigned leading = std::min(zeros, count - 1);
-        printed.start[i] = fields.start[i] + leading;
-        printed.count[i] = count - leading;
-        if (zeros >= kLongestPlainLine || printed.count[i] > 10 ||
-            (printed.count[i] > 8 && valueOfDigits(text + start + printed.start[i], printed.count[i]) ==
-                                         std::numeric_limits<std::int32_t>::max()))
-            return false;
-    }
-    return true;
+    bool seen = true;
+    for (int i = 0; i < 3; ++i)
+        seen &= printField(text + start + fields.start[i], fields.count[i],
+                           windowAt(maps.zeros, start + fields.start[i]), false, printed[i]);
+    saturate(printed);
+    return seen;
 }
 
 // Writes at out, and moves it past, the record line of the line of the
 // segment at text from start to end that is all digits and whitespace but
-// not plain: wider numbers or leading zeros (fields found as for a plain
-// line), or a longer line, read in windows.  False when the line has fewer
+// too long for its windows, read in windows.  False when the line has fewer
 // than three integers or is longer than a piece.  Only the loop over lines
 // that are not all plain has it.
 template <int skip>
-bool putOtherLine(char*& out, const char* text, const SegmentMaps& maps, unsigned start, unsigned end,
-                  const Fields& fields)
+bool putLongLine(char*& out, const char* text, const SegmentMaps& maps, unsigned start, unsigned end)
 {
-    const unsigned chars = end - start;
-    // (Read in place: a copy of what the caller just stored would wait for
-    // the stores.)
-    Fields longFields;
-    const bool isLong = chars >= kLongestPlainLine;
-    if (isLong ? chars >= LineBuffer::kMaxPieceLength || !findLongFields<skip>(maps, start, end, longFields)
-               : fields.start[2] >= chars)
+    Fields fields;
+    if (end - start >= LineBuffer::kMaxPieceLength || !findLongFields<skip>(maps, start, end, fields))
         return false;
-    const Fields& found = isLong ? longFields : fields;
-    Fields printed;
-    if (printedDigits(text, maps, start, found, printed))
-        out = putRecordLine<Baseline>(out, text + start, printed);
+    PrintedField printed[3];
+    if (printFields(text, maps, start, fields, printed))
+        out = putPrintedLine<Baseline>(out, printed);
     else
-        out += formatSpareRecord(recordOf(text + start, found), out);
+        out += formatSpareRecord(recordOf(text + start, fields), out);
     return true;
 }
 
@@ -550,22 +623,26 @@ std::size_t convertLines(const char* text, const SegmentMaps& maps, std::size_t 
     const unsigned* const last = maps.ends + clean;
     for (; newline != last; ++newline) {
         const unsigned chars = *newline - start;  // before the newline
-        Fields fields;
         const Word digits = windowAt(maps.digits, start), zeros = windowAt(maps.zeros, start);
-        bool plain = findFields<skip>(digits, zeros, chars, fields) &
-                     (chars < kLongestPlainLine);  // within its window
         if constexpr (irregular) {
-            // (A line past its window is read from the maps as far as it goes.)
-            const Word signs = windowAt(maps.signs, start);
-            const bool signed_ = chars < kLongestPlainLine ? (signs & ((Word{1} << chars) - 1)) != 0
-                                                            : nextBit(maps.signs, start, *newline, 0) != *newline;
-            if (signed_ && !(plain && takeSigns(text + start, signs, digits, zeros, fields)))
+            if (chars < kLongestPlainLine) {
+                // Not found: fewer than three integers, or a stray sign.
+                PrintedField printed[3];
+                if (!findPrinted<skip>(text + start, digits, zeros, windowAt(maps.signs, start),
+                                       windowAt(maps.minuses, start), chars, printed))
+                    break;
+                saturate(printed);
+                end = putPrintedLine<Isa>(end, printed);
+            } else if (nextBit(maps.signs, start, *newline, 0) != *newline ||
+                       !putLongLine<skip>(end, text, maps, start, *newline)) {
+                break;  // a long line, read from the maps as far as it goes
+            }
+        } else {
+            Fields fields;
+            if (!(findFields<skip>(digits, zeros, chars, fields) & (chars < kLongestPlainLine)))
                 break;
-        }
-        if (plain)
             end = putRecordLine<Isa>(end, text + start, fields);
-        else if (!irregular || !putOtherLine<skip>(end, text, maps, start, *newline, fields))
-            break;
+        }
         start = *newline + 1;
     }
     return static_cast<std::size_t>(newline - maps.ends);

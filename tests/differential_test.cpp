@@ -33,12 +33,12 @@ std::string randomPiece(std::mt19937& random)
 }
 
 // An integer as data lines hold them: mostly short, now and then with a
-// sign, a leading zero, or more digits than 32 bits hold.
+// sign, leading zeros (after a minus too), or more digits than 32 bits hold.
 std::string randomInteger(std::mt19937& random)
 {
     const unsigned kind = random() % 16;
     const std::string sign = kind == 0 ? "-" : kind == 1 ? "+" : "";
-    const std::string zero = kind == 2 ? "0" : "";
+    const std::string zero(kind == 2 || (kind == 0 && random() % 2) ? 1 + random() % 3 : 0, '0');
     const int digits = kind == 3 ? 9 + random() % 12 : 1 + random() % 8;
     std::string number = std::to_string(1 + random() % 9);
     while (static_cast<int>(number.size()) < digits)
