@@ -613,8 +613,9 @@ struct BlockResult {
 // the first that is not plain or is at or past the first of them that may
 // not be (clean of the mapped lines); returns where it stopped, in lines and
 // in end and start.  When irregular, lines may hold signs too, mapped in
-// maps.signs, and lines that are not plain are converted as well; a line
-// with signs that is not plain is left to the scanner.
+// maps.signs and maps.minuses, and lines that are not plain are converted
+// as well; a line too long for its windows that has signs is left to the
+// scanner.
 template <int skip, class Isa, bool irregular>
 std::size_t convertLines(const char* text, const SegmentMaps& maps, std::size_t first, std::size_t clean,
                          char*& end, unsigned& start)
