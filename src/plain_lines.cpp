@@ -289,21 +289,30 @@ unsigned firstOther(const char* text, std::size_t length)
 }
 
 // Classifies the segment of length characters at text and lists its
-// newlines; returns how many there are, and in other where the first
-// character that is neither a digit nor whitespace stands.  The last chunk
-// may reach past the data, whose zeros hold no newline.
+// newlines; returns how many there are, in other where the first character
+// that is neither a digit nor whitespace stands, and in leadingZeros
+// whether an integer starts with 0 and has more digits.  The last chunk may
+// reach past the data, whose zeros hold no newline.
 template <class Isa>
-std::size_t mapSegment(const char* text, std::size_t length, SegmentMaps& maps, unsigned& other)
+std::size_t mapSegment(const char* text, std::size_t length, SegmentMaps& maps, unsigned& other,
+                       bool& leadingZeros)
 {
     const std::size_t chunks = (length + kChunk - 1) / kChunk;
     std::size_t newlines = 0;
     typename Isa::Known known = Isa::kAllKnown;
+    Word led = 0;  // zeros that start an integer and are followed by a digit
+    Word lastDigit = 0, lastZeroStart = 0;  // bit 63 of the chunk before, at bit 0
     for (std::size_t k = 0; k < chunks; ++k) {
         const ChunkMaps chunk = Isa::mapChunk(text + k * kChunk, known);
         storeWord(maps.digits + k * sizeof(Word), chunk.digits);
         storeWord(maps.zeros + k * sizeof(Word), chunk.zeros);
         newlines = flattenNewlines<Isa>(chunk.newlines, static_cast<unsigned>(k * kChunk), maps.ends, newlines);
+        const Word zeroStarts = chunk.zeros & ~(chunk.digits << 1 | lastDigit);
+        led |= (zeroStarts & chunk.digits >> 1) | (lastZeroStart & chunk.digits);
+        lastDigit = chunk.digits >> 63;
+        lastZeroStart = zeroStarts >> 63;
     }
+    leadingZeros = led != 0;
     storeWord(maps.digits + chunks * sizeof(Word), 0);
     storeWord(maps.zeros + chunks * sizeof(Word), 0);
     // Rare, but for the zeros after the data in the last chunk of a block.
@@ -400,17 +409,15 @@ struct Fields {
 };
 
 // Finds, in the line of length characters before its newline, seen through
-// its windows of digits and zeros, the three integers after the first skip;
-// false when it has fewer, or one has more than eight digits or any has a
-// leading zero, which printing the values would not copy.  All is computed,
-// nothing branched on.
+// its window of digits, the three integers after the first skip; false when
+// it has fewer, or one has more than eight digits, which printing the
+// values would not copy (nor would it leading zeros, which the caller
+// rules out).  All is computed, nothing branched on.
 template <int skip>
-bool findFields(Word digits, Word zeros, unsigned length, Fields& fields)
+bool findFields(Word digits, unsigned length, Fields& fields)
 {
     // (For a line too long to be plain, the mask means nothing.)
     Word starts = digits & ~(digits << 1) & ((Word{1} << length % 64) - 1);
-    // An integer that starts with 0 and has more digits.
-    const bool leadingZero = (starts & zeros & digits >> 1) != 0;
     for (int i = 0; i < skip; ++i)
         starts &= starts - 1;
     unsigned wide = 0;  // at least 16 when a count passes 8
@@ -425,7 +432,7 @@ bool findFields(Word digits, Word zeros, unsigned length, Fields& fields)
         fields.count[i] = count;
     }
     // The starts come in order: when the third lies in the line, all do.
-    return (fields.start[2] < length) & (wide < 16) & !leadingZero;
+    return (fields.start[2] < length) & (wide < 16);
 }
 
 // One integer as printing its value writes it: a minus or not, then count
@@ -624,12 +631,12 @@ std::size_t convertLines(const char* text, const SegmentMaps& maps, std::size_t 
     const unsigned* const last = maps.ends + clean;
     for (; newline != last; ++newline) {
         const unsigned chars = *newline - start;  // before the newline
-        const Word digits = windowAt(maps.digits, start), zeros = windowAt(maps.zeros, start);
+        const Word digits = windowAt(maps.digits, start);
         if constexpr (irregular) {
             if (chars < kLongestPlainLine) {
                 // Not found: fewer than three integers, or a stray sign.
                 PrintedField printed[3];
-                if (!findPrinted<skip>(text + start, digits, zeros, windowAt(maps.signs, start),
+                if (!findPrinted<skip>(text + start, digits, windowAt(maps.zeros, start), windowAt(maps.signs, start),
                                        windowAt(maps.minuses, start), chars, printed))
                     break;
                 saturate(printed);
@@ -640,7 +647,7 @@ std::size_t convertLines(const char* text, const SegmentMaps& maps, std::size_t 
             }
         } else {
             Fields fields;
-            if (!(findFields<skip>(digits, zeros, chars, fields) & (chars < kLongestPlainLine)))
+            if (!(findFields<skip>(digits, chars, fields) & (chars < kLongestPlainLine)))
                 break;
             end = putRecordLine<Isa>(end, text + start, fields);
         }
@@ -658,7 +665,8 @@ bool convertSegment(const char* text, std::size_t length, SegmentMaps& maps, Out
                     BlockResult& result)
 {
     unsigned other;
-    const std::size_t lines = mapSegment<Isa>(text, length, maps, other);
+    bool leadingZeros;
+    const std::size_t lines = mapSegment<Isa>(text, length, maps, other, leadingZeros);
     // Signs, the most common characters besides digits and whitespace, are
     // mapped only where they come.
     const bool signs = other < length && isSign(text[other]);
@@ -677,9 +685,11 @@ bool convertSegment(const char* text, std::size_t length, SegmentMaps& maps, Out
     }
     char* end = room;
     unsigned start = 0;
-    // The loop over plain lines stops at the first that is not; the rest of
-    // the segment then goes through the loop that takes the others too.
-    std::size_t line = signs ? 0 : convertLines<skip, Isa, false>(text, maps, 0, most, end, start);
+    // The loop over plain lines, which a segment with signs or leading
+    // zeros skips, stops at the first that is not; the rest of the segment
+    // then goes through the loop that takes the others too.
+    const bool plain = !signs && !leadingZeros;
+    std::size_t line = plain ? convertLines<skip, Isa, false>(text, maps, 0, most, end, start) : 0;
     if (line < most) {
         if (!signs)
             mapSigns<Isa>(text, length, maps);
