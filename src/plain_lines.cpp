@@ -447,41 +447,29 @@ struct PrintedField {
 // negative, each readable for a vector.
 constexpr char kSaturatedDigits[2][sizeof(Bytes)] = {"2147483647", "2147483648"};
 
-// True when the ten digits at p pass those of the bound of 32 bits, for a
-// negative value or not: compared as text, the first eight as one number,
-// then the last two.
-bool passesBound(const char* p, bool negative)
-{
-    constexpr Word kFirstEight = 0x3231343734383336;  // "21474836"
-    const Word first = textOrderAt(p);
-    const unsigned last = static_cast<unsigned>(static_cast<unsigned char>(p[8])) << 8 | static_cast<unsigned char>(p[9]);
-    return (first > kFirstEight) | ((first == kFirstEight) & (last > 0x3437u + negative));  // "47", "48"
-}
-
 // Fills field with how printing the value of the count (at least 1) digits
-// at p writes it, but for the bounds of 32 bits, negative when a minus
-// stands before them, zerosFrom being the window of zeros from p: past the
-// leading zeros, -0 as 0.  False when the zeros fill the window, which then
-// cannot tell where they end.  Computed, not branched on.
-bool printField(const char* p, unsigned count, Word zerosFrom, bool negative, PrintedField& field)
+// at p, with no sign, writes it but for the bounds of 32 bits, zerosFrom
+// being the window of zeros from p: past the leading zeros.  False when the
+// zeros fill the window, which then cannot tell where they end.
+bool printField(const char* p, unsigned count, Word zerosFrom, PrintedField& field)
 {
     const auto zeros = static_cast<unsigned>(std::countr_zero(~zerosFrom));
     const unsigned lead = std::min(zeros, count - 1);
-    field.digits = p + lead;
-    field.count = count - lead;
-    field.minus = negative & (zeros < count);
+    field = PrintedField{p + lead, count - lead, 0};
     return zeros < kLongestPlainLine;
 }
 
-// Saturates the printed fields at the bounds of 32 bits, as "%d" reads
-// them; the values of ten digits and more, which few lines have, are
-// compared as text with them.
+// Saturates the printed fields at the bounds of 32 bits as the scanner
+// does, from a magnitude of 2^31 on (which -2147483648 prints as it is);
+// only the values of ten digits and more, which few lines have, are read.
 void saturate(PrintedField (&fields)[3])
 {
     if (((fields[0].count + 6) | (fields[1].count + 6) | (fields[2].count + 6)) < 16)  // 16 from 10 on
         return;
     for (PrintedField& field : fields) {
-        if (field.count > 10 || (field.count == 10 && passesBound(field.digits, field.minus != 0))) {
+        // (The block is readable well past the digits.)
+        if (field.count > 10 ||
+            (field.count == 10 && magnitudeOf(field.digits, 10, field.digits + 10 + sizeof(Word)) >= kSaturated)) {
             field.digits = kSaturatedDigits[field.minus];
             field.count = 10;
         }
@@ -585,7 +573,7 @@ bool printFields(const char* text, const SegmentMaps& maps, unsigned start, cons
     bool seen = true;
     for (int i = 0; i < 3; ++i)
         seen &= printField(text + start + fields.start[i], fields.count[i],
-                           windowAt(maps.zeros, start + fields.start[i]), false, printed[i]);
+                           windowAt(maps.zeros, start + fields.start[i]), printed[i]);
     saturate(printed);
     return seen;
 }

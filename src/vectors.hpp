@@ -50,17 +50,6 @@ inline Word wordAt(const void* p)
     return word;
 }
 
-// The eight characters at p as a word that orders as their text does: the
-// first in its highest byte.
-inline Word textOrderAt(const void* p)
-{
-    Word word;
-    std::memcpy(&word, p, sizeof word);
-    if constexpr (std::endian::native == std::endian::little)
-        word = __builtin_bswap64(word);
-    return word;
-}
-
 // Stores the word at p, its lowest byte first, as wordAt reads it.
 inline void storeWord(void* p, Word word)
 {
