@@ -1,6 +1,6 @@
 // Fuzzes the whole conversion: arbitrary bytes as an old spare file,
-// converted by the program's own code, on the widest, on AVX2 and on the
-// baseline instructions, and by the plain reference on the C library
+// converted by the program's own code, on the widest (AVX2 on x86) and on
+// the baseline instructions, and by the plain reference on the C library
 // (tests/conversions.hpp).  The first difference aborts.
 //
 // The first byte of an input chooses how many bytes each read of the old

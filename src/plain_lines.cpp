@@ -202,61 +202,6 @@ struct Avx2 {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_blendv_epi8(fills, bytes, mask));
     }
 };
-
-#define TABFOLD_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx2,bmi,bmi2,popcnt")))
-
-// The same steps on processors with AVX-512 BW: a whole chunk of 64
-// characters at a time, compared straight into bitmaps.
-struct Avx512 {
-    // Bit by bit, whether every character so far was a digit or whitespace.
-    using Known = Word;
-    static constexpr Known kAllKnown = ~Word{0};
-
-    // Marks the bytes from low to high: bytes below low wrap around past it.
-    template <unsigned char low, unsigned char high>
-    TABFOLD_AVX512 static Word between(__m512i bytes)
-    {
-        return _mm512_cmple_epu8_mask(_mm512_sub_epi8(bytes, _mm512_set1_epi8(static_cast<char>(low))),
-                                      _mm512_set1_epi8(static_cast<char>(high - low)));
-    }
-
-    TABFOLD_AVX512 static ChunkMaps mapChunk(const char* p, Known& known)
-    {
-        const __m512i bytes = _mm512_loadu_si512(p);
-        ChunkMaps maps;
-        maps.digits = between<'0', '9'>(bytes);
-        maps.zeros = _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8('0'));
-        maps.newlines = _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8('\n'));
-        known &= maps.digits | between<'\t', '\r'>(bytes) | _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8(' '));
-        return maps;
-    }
-
-    TABFOLD_AVX512 static bool allKnown(const Known& known) { return known == kAllKnown; }
-
-    TABFOLD_AVX512 static ChunkSigns signChunk(const char* p)
-    {
-        const __m512i bytes = _mm512_loadu_si512(p);
-        ChunkSigns chunk;
-        chunk.minuses = _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8('-'));
-        chunk.signs = _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8('+')) | chunk.minuses;
-        chunk.others = ~(chunk.signs | between<'0', '9'>(bytes) | between<'\t', '\r'>(bytes) |
-                         _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8(' ')));
-        return chunk;
-    }
-
-    TABFOLD_AVX512 static unsigned countNewlines(Word bits)
-    {
-        return static_cast<unsigned>(std::popcount(bits));
-    }
-
-    TABFOLD_AVX512 static void putField(char* out, const char* field, unsigned count, unsigned char fill)
-    {
-        const __m128i fills = _mm_set1_epi8(static_cast<char>(fill));
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field));
-        const auto first = static_cast<__mmask16>((1u << count) - 1);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_mask_blend_epi8(first, fills, bytes));
-    }
-};
 #endif
 
 // Appends where the newlines of one word stand, base being the position of
@@ -720,14 +665,6 @@ TABFOLD_AVX2 __attribute__((flatten)) BlockResult convertBlockAvx2(const char* t
 {
     return convertBlock<skip, Avx2>(text, available, out);
 }
-
-// convertBlock compiled whole for AVX-512.
-template <int skip>
-TABFOLD_AVX512 __attribute__((flatten)) BlockResult convertBlockAvx512(const char* text, std::size_t available,
-                                                                     OutputFile& out)
-{
-    return convertBlock<skip, Avx512>(text, available, out);
-}
 #endif
 
 // convertBlock, in the copy of the variant.
@@ -735,8 +672,6 @@ template <int skip>
 BlockResult convertBlockWith(const char* text, std::size_t available, OutputFile& out, PlainVariant variant)
 {
 #ifdef TABFOLD_SCAN_WITH_AVX2
-    if (variant == PlainVariant::Avx512)
-        return convertBlockAvx512<skip>(text, available, out);
     if (variant == PlainVariant::Avx2)
         return convertBlockAvx2<skip>(text, available, out);
 #endif
@@ -767,9 +702,7 @@ bool convertPlainPieces(InputFile& in, OutputFile& out, Side side, LineBuffer& l
 PlainVariant choosePlainVariant(Instructions allowed)
 {
 #ifdef TABFOLD_SCAN_WITH_AVX2
-    if (allowed == Instructions::Widest && processorHasAvx512())
-        return PlainVariant::Avx512;
-    if (allowed != Instructions::Baseline && processorHasAvx2())
+    if (allowed == Instructions::Widest && processorHasAvx2())
         return PlainVariant::Avx2;
 #endif
     (void)allowed;

@@ -12,7 +12,7 @@
 
 // The copies of the plain-line converter, each built for the instructions
 // of its name.
-enum class PlainVariant { Baseline, Avx2, Avx512 };
+enum class PlainVariant { Baseline, Avx2 };
 
 // The widest copy that the processor can run and the instructions allow.
 PlainVariant choosePlainVariant(Instructions allowed);

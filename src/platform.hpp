@@ -154,10 +154,8 @@ std::ptrdiff_t readFromStart(const FileHandle& file, char* bytes, std::size_t co
 std::ptrdiff_t writeSome(const FileHandle& file, const char* bytes, std::size_t count);
 
 // True when the processor, and the system for it, let the program use AVX2,
-// BMI1, BMI2 and POPCNT (asked only on x86).
+// BMI1, BMI2 and POPCNT (asked only on x86; processor.cpp, for every
+// system).
 bool processorHasAvx2();
-
-// True when it also lets the program use AVX-512 F, BW and VL.
-bool processorHasAvx512();
 
 #endif

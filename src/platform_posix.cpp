@@ -238,39 +238,3 @@ std::ptrdiff_t writeSome(const FileHandle& file, const char* bytes, std::size_t 
     while (wrote < 0 && errno == EINTR);
     return wrote;
 }
-
-#if defined(__x86_64__) || defined(__i386__)
-#if __has_include(<sys/platform/x86.h>)
-// The header is written for C, whose name for bool C++ compilers need not know.
-#define _Bool bool
-#include <sys/platform/x86.h>
-#undef _Bool
-
-// The C library read the processor's features as it started the program:
-// asking the processor again costs a trap into the hypervisor in a virtual
-// machine, a tenth of a millisecond, as much as a small conversion.
-bool processorHasAvx2()
-{
-    return CPU_FEATURE_ACTIVE(AVX2) && CPU_FEATURE_ACTIVE(BMI1) && CPU_FEATURE_ACTIVE(BMI2) &&
-           CPU_FEATURE_ACTIVE(POPCNT);
-}
-
-bool processorHasAvx512()
-{
-    return processorHasAvx2() && CPU_FEATURE_ACTIVE(AVX512F) && CPU_FEATURE_ACTIVE(AVX512BW) &&
-           CPU_FEATURE_ACTIVE(AVX512VL);
-}
-#else
-bool processorHasAvx2()
-{
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
-           __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
-}
-
-bool processorHasAvx512()
-{
-    return processorHasAvx2() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-           __builtin_cpu_supports("avx512vl");
-}
-#endif
-#endif

@@ -456,17 +456,3 @@ std::ptrdiff_t writeSome(const FileHandle& file, const char* bytes, std::size_t 
 {
     return _write(file.fd(), bytes, static_cast<unsigned>(count));
 }
-
-#if defined(__x86_64__) || defined(__i386__)
-bool processorHasAvx2()
-{
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
-           __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
-}
-
-bool processorHasAvx512()
-{
-    return processorHasAvx2() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-           __builtin_cpu_supports("avx512vl");
-}
-#endif

@@ -18,9 +18,9 @@
 enum class Side { Left, Right };
 
 // Which instructions the fast way of a pass may use: the widest that the
-// processor has, at most AVX2, or only those that every processor of its
-// kind has.  All write the same bytes.
-enum class Instructions { Widest, UpToAvx2, Baseline };
+// processor has (AVX2 on x86), or only those that every processor of its
+// kind has.  Both write the same bytes.
+enum class Instructions { Widest, Baseline };
 
 // How a pass ended.
 enum class PassEnd { Done, ReadFailed, WriteFailed };

@@ -1,0 +1,28 @@
+// What the processor can do, asked once for every system: on x86, whether
+// the copies of the converter and of the fingerprint built for AVX2 can run.
+#include "platform.hpp"
+
+#if defined(__x86_64__) || defined(__i386__)
+#if __has_include(<sys/platform/x86.h>)
+// The header is written for C, whose name for bool C++ compilers need not know.
+#define _Bool bool
+#include <sys/platform/x86.h>
+#undef _Bool
+
+// The C library read the processor's features as it started the program:
+// asking the processor again costs a trap into the hypervisor in a virtual
+// machine, a tenth of a millisecond, as much as a small conversion.
+bool processorHasAvx2()
+{
+    return CPU_FEATURE_ACTIVE(AVX2) && CPU_FEATURE_ACTIVE(BMI1) && CPU_FEATURE_ACTIVE(BMI2) &&
+           CPU_FEATURE_ACTIVE(POPCNT);
+}
+#else
+// Elsewhere (Windows, the BSDs, macOS) the compiler's runtime asks it.
+bool processorHasAvx2()
+{
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+           __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
+}
+#endif
+#endif
