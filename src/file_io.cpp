@@ -96,15 +96,11 @@ void Fingerprint::addChunks(const char* chunks, std::size_t count)
     sumChunksBaseline(sums_, sumsOfSums_, chunks, count);
 }
 
-// A block read goes into the copy in one piece.
-static_assert(InputFile::kBlockSize <= OutputFile::kBufferSize);
-
-InputFile::InputFile(FileHandle file, std::size_t readSize, OutputFile* copy)
+InputFile::InputFile(FileHandle file, std::size_t readSize)
     : file_(std::move(file)),
       readSize_(readSize >= 1 && readSize <= kBlockSize ? readSize : kBlockSize),
       block_(allocateBuffer(kBlockSize + kReadAhead)),
-      failed_(block_ == nullptr),
-      copy_(copy)
+      failed_(block_ == nullptr)
 {
 }
 
@@ -122,11 +118,13 @@ bool InputFile::refill()
     end_ = static_cast<std::size_t>(got);
     std::memset(block_.get() + end_, 0, kReadAhead);
     fingerprint_.add(block_.get(), end_);
-    if (copy_ != nullptr && !copy_->put(block_.get(), end_)) {
-        failed_ = copyFailed_ = true;
-        return false;
-    }
     return true;
+}
+
+FileHandle InputFile::release()
+{
+    ended_ = true;
+    return std::move(file_);
 }
 
 OutputFile::OutputFile(FileHandle file)

@@ -59,20 +59,17 @@ private:
     bool avx2_;
 };
 
-class OutputFile;
-
 // Reads an open file in large blocks; the caller takes bytes from the block
 // with available()/consume() and asks for the next with refill().  Each read
 // asks for readSize bytes, kBlockSize unless a test wants blocks to end at
-// other places.  Every byte read goes into the fingerprint, and into copy
-// when there is one.
+// other places.  Every byte read goes into the fingerprint.
 class InputFile {
 public:
     static constexpr std::size_t kBlockSize = 256 * 1024;
     // How many bytes past available() may always be read: they are zero.
     static constexpr std::size_t kReadAhead = 128;
 
-    explicit InputFile(FileHandle file, std::size_t readSize = kBlockSize, OutputFile* copy = nullptr);
+    explicit InputFile(FileHandle file, std::size_t readSize = kBlockSize);
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
 
@@ -82,14 +79,14 @@ public:
     void consume(std::size_t count) { begin_ += count; }
 
     // Reads the next block once the current one is used up; false at the
-    // end of the file, or on a read error or a failed write of the copy
-    // (then failed() is true, and copyFailed() too for the copy).
+    // end of the file, or on a read error (then failed() is true).
     bool refill();
     bool failed() const { return failed_; }
-    bool copyFailed() const { return copyFailed_; }
     // Of every byte read so far.
     const Fingerprint& fingerprint() const { return fingerprint_; }
     const FileHandle& handle() const { return file_; }
+    // Gives the file up, to be read again: the object reads no more.
+    FileHandle release();
 
 private:
     FileHandle file_;
@@ -99,8 +96,6 @@ private:
     std::size_t end_ = 0;
     bool ended_ = false;
     bool failed_ = false;
-    bool copyFailed_ = false;
-    OutputFile* copy_;
     Fingerprint fingerprint_;
 };
 

@@ -69,8 +69,8 @@ private:
 };
 
 // Makes the process ready for the conversion: standard output takes bytes
-// as they are, and a write to a pipe that nobody reads fails instead of
-// ending the program.
+// as they are, and a write to a pipe that nobody reads, or past a limit on
+// the size of files, fails instead of ending the program.
 void prepareProcess();
 
 // The arguments of the command line in UTF-8: argv itself where the system
@@ -82,11 +82,13 @@ char** argumentsInUtf8(int argc, char* argv[]);
 // spell in UTF-8, whatever the console's code page.
 void printMessage(const char* format, const char* text);
 
-// What kind of file a path names, following links.
-enum class FileKind { Missing, Regular, Stream, Other };
+// What kind of file a path names, following links.  A disk is a block
+// device: a whole disk, a partition or a volume.
+enum class FileKind { Missing, Regular, Stream, Disk, Other };
 
 // The kind of file that path names, as far as the system tells without
-// opening it (a folder or a device, for one, is Other).
+// opening it for reading or writing (a folder or a character device, for
+// one, is Other).
 FileKind kindOfPath(const char* path);
 
 // Describes the file that path names, following links; false when no file
@@ -112,15 +114,18 @@ FileHandle openForReading(const char* path);
 // writer; not open when it cannot.
 FileHandle openStream(const char* path);
 
-// The folder where spools are made, in UTF-8: TMPDIR, or the system's own.
+// The folder where spools are made, in UTF-8, whole, however long:
+// TMPDIR, or the system's own.  The text lasts as long as the program.
 struct SpoolFolder {
-    char path[4096] = {};
+    const char* path = "";
 };
 SpoolFolder spoolFolder();
 
 // Makes a spool in the folder: an empty file open for reading and writing,
 // which no other program can open by a name and which is gone once its
-// handle is closed or the process ends; not open when it cannot.
+// handle is closed or the process ends, however it ends; not open when it
+// cannot, or when the file system cannot be trusted to do so (a file that
+// lost its name but reads back other bytes than were written to it).
 FileHandle openSpool(const char* folder);
 
 // Moves the open file's position back to its start; false when it cannot.
@@ -142,7 +147,8 @@ Lock lockExclusively(const FileHandle& file);
 // Empties the regular file open for writing; false when it cannot.
 bool emptyFile(const FileHandle& file);
 
-// Reads up to count bytes at the file's position; returns how many (0 at
+// Reads up to count bytes at the file's position, waiting for them on a
+// stream that another program made non-blocking; returns how many (0 at
 // the end of the file), or -1 on an error.
 std::ptrdiff_t readSome(const FileHandle& file, char* bytes, std::size_t count);
 

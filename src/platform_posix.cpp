@@ -7,9 +7,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -75,6 +77,9 @@ bool closeFile(int fd)
 void prepareProcess()
 {
     std::signal(SIGPIPE, SIG_IGN);
+#ifdef SIGXFSZ
+    std::signal(SIGXFSZ, SIG_IGN);  // a write past `ulimit -f` fails with EFBIG
+#endif
 }
 
 char** argumentsInUtf8(int, char* argv[])
@@ -99,6 +104,8 @@ FileKind kindOfPath(const char* path)
         return FileKind::Missing;
     if (S_ISREG(info.st_mode))
         return FileKind::Regular;
+    if (S_ISBLK(info.st_mode))
+        return FileKind::Disk;
     return S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode) ? FileKind::Stream : FileKind::Other;
 }
 
@@ -154,12 +161,39 @@ FileHandle openStream(const char* path)
 SpoolFolder spoolFolder()
 {
     const char* folder = std::getenv("TMPDIR");
-    if (folder == nullptr || *folder == '\0')
-        folder = "/tmp";
-    SpoolFolder spool;
-    std::snprintf(spool.path, sizeof spool.path, "%s", folder);
-    return spool;
+    return {folder == nullptr || *folder == '\0' ? "/tmp" : folder};
 }
+
+namespace {
+
+// A file in folder that lost its name as soon as it was made; not open when
+// it cannot be made.
+FileHandle openUnnamedFile(const char* folder)
+{
+    const std::size_t size = std::strlen(folder) + sizeof "/tabfold-XXXXXX";
+    char* name = static_cast<char*>(std::malloc(size));
+    if (name == nullptr)
+        return FileHandle();
+    std::snprintf(name, size, "%s/tabfold-XXXXXX", folder);
+    FileHandle spool(::mkostemp(name, O_CLOEXEC));
+    const bool unnamed = spool.isOpen() && ::unlink(name) == 0;
+    std::free(name);
+    return unnamed ? std::move(spool) : FileHandle();
+}
+
+// True when a byte written to the empty file reads back, and the file is
+// empty again.  Where the system keeps an unlinked file under a hidden name
+// (FUSE, NFS), a file system that fails here (FAT under FUSE) would also
+// leave that name, and all that was written, once the program ends: only
+// this one byte is put at risk.
+bool readsBack(const FileHandle& file)
+{
+    char byte = '\n';
+    return ::pwrite(file.fd(), &byte, 1, 0) == 1 && ::pread(file.fd(), &byte, 1, 0) == 1 && byte == '\n' &&
+           ::ftruncate(file.fd(), 0) == 0;
+}
+
+}  // namespace
 
 FileHandle openSpool(const char* folder)
 {
@@ -169,14 +203,8 @@ FileHandle openSpool(const char* folder)
     if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
         return FileHandle(fd);
 #endif
-    // Elsewhere a file that loses its name as soon as it is made.
-    char name[sizeof(SpoolFolder::path) + 16];
-    if (std::snprintf(name, sizeof name, "%s/tabfold-XXXXXX", folder) >= static_cast<int>(sizeof name))
-        return FileHandle();
-    FileHandle spool(::mkostemp(name, O_CLOEXEC));
-    if (spool.isOpen() && ::unlink(name) != 0)
-        return FileHandle();
-    return spool;
+    FileHandle spool = openUnnamedFile(folder);
+    return spool.isOpen() && readsBack(spool) ? std::move(spool) : FileHandle();
 }
 
 bool rewindFile(const FileHandle& file)
@@ -207,11 +235,19 @@ bool emptyFile(const FileHandle& file)
 
 std::ptrdiff_t readSome(const FileHandle& file, char* bytes, std::size_t count)
 {
-    ssize_t got;
-    do
-        got = ::read(file.fd(), bytes, count);
-    while (got < 0 && errno == EINTR);
-    return got;
+    for (;;) {
+        const ssize_t got = ::read(file.fd(), bytes, count);
+        if (got >= 0)
+            return got;
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return -1;
+        // A stream that another program made non-blocking: wait for data.
+        struct pollfd readable = {file.fd(), POLLIN, 0};
+        if (::poll(&readable, 1, -1) < 0 && errno != EINTR)
+            return -1;
+    }
 }
 
 std::ptrdiff_t readFromStart(const FileHandle& file, char* bytes, std::size_t count)

@@ -234,6 +234,28 @@ bool isPipeName(const std::wstring& name)
     return true;
 }
 
+// True when the name, in the form for the system, names a device of the
+// device namespace itself (\\.\C:, \\.\PhysicalDrive0, \\?\Volume{...}), not a
+// file or a folder on one.
+bool isDeviceNamespace(const std::wstring& name)
+{
+    return (name.starts_with(L"\\\\.\\") || name.starts_with(L"\\\\?\\")) &&
+           name.find(L'\\', 4) == std::wstring::npos;
+}
+
+// True when the device that name names is a disk or a volume, opened only
+// to be asked, with no access to its bytes.
+bool isDisk(const std::wstring& name)
+{
+    const HANDLE handle = CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    const bool disk = GetFileType(handle) == FILE_TYPE_DISK;
+    CloseHandle(handle);
+    return disk;
+}
+
 // A descriptor for the handle, which it then owns; -1, the handle closed,
 // when the C runtime has none left.
 int descriptorOf(HANDLE handle, int flags)
@@ -307,12 +329,16 @@ void printMessage(const char* format, const char* text)
 FileKind kindOfPath(const char* path)
 {
     // Known by the name alone: devices, pipes, and through the attributes,
-    // which cost no opening, folders.
+    // which cost no opening, folders.  A name of the device namespace
+    // itself is a disk or a volume when the system says it holds a file
+    // system.
     const SystemPath target = systemPath(path);
     if (target.device)
         return FileKind::Other;
     if (isPipeName(target.name))
         return FileKind::Stream;
+    if (isDeviceNamespace(target.name))
+        return isDisk(target.name) ? FileKind::Disk : FileKind::Other;
     WIN32_FILE_ATTRIBUTE_DATA attributes;
     if (!GetFileAttributesExW(target.name.c_str(), GetFileExInfoStandard, &attributes))
         return FileKind::Missing;
@@ -379,17 +405,17 @@ FileHandle openStream(const char* path)
 
 SpoolFolder spoolFolder()
 {
-    // The system's rules: TMP, TEMP, the user's profile folder or Windows'.
-    wchar_t folder[MAX_PATH + 1];
-    DWORD length = GetTempPathW(MAX_PATH + 1, folder);
-    SpoolFolder spool;
-    if (length == 0 || length > MAX_PATH)
-        return spool;
+    // The system's rules: TMP, TEMP, the user's profile folder or Windows',
+    // however long.
+    const DWORD size = GetTempPathW(0, nullptr);
+    std::wstring folder(size, L'\0');
+    DWORD length = size == 0 ? 0 : GetTempPathW(size, folder.data());
+    if (length == 0 || length >= size)
+        return {};
     if (length > 3 && folder[length - 1] == L'\\')
         --length;
-    folder[length] = L'\0';
-    std::snprintf(spool.path, sizeof spool.path, "%s", toUtf8(folder).c_str());
-    return spool;
+    folder.resize(length);
+    return {lastingCopy(toUtf8(folder.c_str()))};
 }
 
 FileHandle openSpool(const char* folder)

@@ -5,9 +5,11 @@
 // The old spare file is read twice, closed and opened again in between, so
 // that memory use does not depend on its size; the two readings must find
 // the same file holding the same bytes.  A stream (a pipe, FIFO or socket)
-// can be read only once: the left pass copies it into a spool, a file of the
-// program's own that the right pass reads.  Every message goes to standard
-// output; failures end the run with a fixed exit status.
+// can be read only once: it is read to its end into a spool, a file of the
+// program's own without a name, before the new spare file is touched, and
+// both passes read the spool.  So the stream may even be read from the new
+// spare file itself.  Every message goes to standard output; failures end
+// the run with a fixed exit status.
 
 #include "file_io.hpp"
 #include "platform.hpp"
@@ -107,7 +109,8 @@ int checkKind(const char* path, FileKind kind, const FileFacts* first)
         return report(Failure::CannotOpen, path);
     if (first != nullptr)
         return kind == FileKind::Regular ? kStatusSuccess : report(Failure::ChangedBeforeReopening, path);
-    return kind != FileKind::Other ? kStatusSuccess : report(Failure::NotRegularFile, path);
+    return kind == FileKind::Regular || kind == FileKind::Stream ? kStatusSuccess
+                                                                 : report(Failure::NotRegularFile, path);
 }
 
 // Opens the old spare file for one pass into file and describes it in facts;
@@ -152,12 +155,15 @@ bool holdsTheOldFile(const char* path, const FileFacts& facts, const FileFacts& 
             std::memcmp(bytes.get(), bytes.get() + kCompared, static_cast<std::size_t>(length)) == 0);
 }
 
-// Opens the new spare file into file, locked and emptied, unless it is the
-// old spare file itself, open in old, or another run holds it: those are
-// left untouched.  (A stream's bytes cannot be compared: they are read only
+// Opens the new spare file into file, locked and emptied, unless it is a
+// disk, whose records would overwrite what the disk holds, the old spare
+// file itself, open in old, or another run holds it: those are left
+// untouched.  (A stream's bytes cannot be compared: they are read only
 // once.)  Returns 0, or the status of the failure, reported.
 int openNewFile(const char* path, const FileFacts& oldFacts, const FileHandle& old, FileHandle& file)
 {
+    if (kindOfPath(path) == FileKind::Disk)
+        return report(Failure::NotRegularFile, path);
     FileFacts facts;
     if (describePath(path, facts) &&
         (sameFile(facts, oldFacts) || (oldFacts.regular && holdsTheOldFile(path, facts, oldFacts, old))))
@@ -175,12 +181,11 @@ int openNewFile(const char* path, const FileFacts& oldFacts, const FileHandle& o
     return kStatusSuccess;
 }
 
-// Reports a failed read of a pass: of the old spare file, or of its spool,
-// which the left pass of a stream writes and the right pass reads.  Returns
-// the status.
-int reportReadFailure(const InputFile& oldFile, const SparePaths& paths, Side side)
+// Reports a failed read of a pass: of the old spare file, or of the spool
+// of a stream.  Returns the status.
+int reportReadFailure(const SparePaths& paths)
 {
-    if (paths.spoolFolder != nullptr && (side == Side::Right || oldFile.copyFailed()))
+    if (paths.spoolFolder != nullptr)
         return report(Failure::CannotSpool, paths.spoolFolder);
     return report(Failure::CannotRead, paths.oldPath);
 }
@@ -189,14 +194,13 @@ int reportReadFailure(const InputFile& oldFile, const SparePaths& paths, Side si
 // one record line for every further line piece, and flushes them, so that
 // they reach the file even if the next pass cannot start.  Returns 0, or the
 // status of the failure, reported.
-int copyRecords(InputFile& oldFile, const SparePaths& paths, OutputFile& newFile,
-                LineBuffer& line, Side side)
+int copyRecords(InputFile& oldFile, const SparePaths& paths, OutputFile& newFile, LineBuffer& line, Side side)
 {
     if (!skipHeaderLines(oldFile, line))
-        return reportReadFailure(oldFile, paths, side);
+        return reportReadFailure(paths);
     switch (copyPieces(oldFile, newFile, side, line)) {
     case PassEnd::ReadFailed:
-        return reportReadFailure(oldFile, paths, side);
+        return reportReadFailure(paths);
     case PassEnd::WriteFailed:
         return report(Failure::CannotWrite, paths.newPath);
     case PassEnd::Done:
@@ -205,23 +209,62 @@ int copyRecords(InputFile& oldFile, const SparePaths& paths, OutputFile& newFile
     return newFile.flush() ? kStatusSuccess : report(Failure::CannotWrite, paths.newPath);
 }
 
-// The left pass over the old spare file, which it closes; read becomes the
-// fingerprint of every byte the pass read.  When spool is open, every byte
-// read is copied into it too, and it comes back rewound for the right pass.
-int copyLeftRecords(FileHandle file, const SparePaths& paths, OutputFile& newFile, LineBuffer& line,
-                    FileHandle& spool, Fingerprint& read)
+// How copying a stream into its spool ended.
+enum class SpoolEnd { Done, ReadFailed, WriteFailed };
+
+// Copies every byte of the stream open in from into to, up to its end.
+SpoolEnd copyStream(const FileHandle& from, OutputFile& to)
 {
-    const bool spooled = spool.isOpen();
-    OutputFile copy(std::move(spool));
-    InputFile oldFile(std::move(file), InputFile::kBlockSize, spooled ? &copy : nullptr);
+    const Buffer block = allocateBuffer(InputFile::kBlockSize);
+    if (block == nullptr)
+        return SpoolEnd::WriteFailed;
+    for (;;) {
+        const std::ptrdiff_t got = readSome(from, block.get(), InputFile::kBlockSize);
+        if (got == 0)
+            return to.flush() ? SpoolEnd::Done : SpoolEnd::WriteFailed;
+        if (got < 0)
+            return SpoolEnd::ReadFailed;
+        if (!to.put(block.get(), static_cast<std::size_t>(got)))
+            return SpoolEnd::WriteFailed;
+    }
+}
+
+// Reads the stream open in file to its end into a spool in the folder of
+// paths, which then takes the stream's place in file, rewound: both passes
+// read it, and the new spare file is touched only once it is complete.
+// Returns 0, or the status of the failure, reported.
+int spoolStream(const SparePaths& paths, FileHandle& file)
+{
+    FileHandle made = openSpool(paths.spoolFolder);
+    if (!made.isOpen())
+        return report(Failure::CannotSpool, paths.spoolFolder);
+    OutputFile spool(std::move(made));
+    switch (copyStream(file, spool)) {
+    case SpoolEnd::ReadFailed:
+        return report(Failure::CannotRead, paths.oldPath);
+    case SpoolEnd::WriteFailed:
+        return report(Failure::CannotSpool, paths.spoolFolder);
+    case SpoolEnd::Done:
+        break;
+    }
+    file = spool.release();
+    return rewindFile(file) ? kStatusSuccess : report(Failure::CannotSpool, paths.spoolFolder);
+}
+
+// The left pass over the old spare file, which it closes, or over the spool
+// of a stream, which comes back in file rewound for the right pass; read
+// becomes the fingerprint of every byte the pass read.
+int copyLeftRecords(FileHandle& file, const SparePaths& paths, OutputFile& newFile, LineBuffer& line,
+                    Fingerprint& read)
+{
+    InputFile oldFile(std::move(file));
     if (const int status = copyRecords(oldFile, paths, newFile, line, Side::Left))
         return status;
     read = oldFile.fingerprint();
-    if (!spooled)
+    if (paths.spoolFolder == nullptr)
         return kStatusSuccess;
-    const bool flushed = copy.flush();
-    spool = copy.release();
-    return flushed && rewindFile(spool) ? kStatusSuccess : report(Failure::CannotSpool, paths.spoolFolder);
+    file = oldFile.release();
+    return rewindFile(file) ? kStatusSuccess : report(Failure::CannotSpool, paths.spoolFolder);
 }
 
 // The right pass over the old spare file, or over its spool, which it
@@ -247,33 +290,32 @@ int copyRightRecords(FileHandle file, const SparePaths& paths, OutputFile& newFi
         : report(Failure::ChangedWhileRead, paths.oldPath);
 }
 
-// Opens the file that the right pass reads: the old spare file again, or
-// the spool of a stream.  Returns 0, or the status of the failure, reported.
-int openForRightPass(const SparePaths& paths, const FileFacts& first, FileHandle& spool, FileHandle& file)
+// Opens into file what the right pass reads: the old spare file again, or,
+// already there, the spool of a stream.  Returns 0, or the status of the
+// failure, reported.
+int openForRightPass(const SparePaths& paths, const FileFacts& first, FileHandle& file)
 {
-    if (paths.spoolFolder != nullptr) {
-        file = std::move(spool);
+    if (paths.spoolFolder != nullptr)
         return kStatusSuccess;
-    }
     FileFacts again;
     return openOldFile(paths.oldPath, &first, again, file);
 }
 
-// Opens both files, and the spool of a stream before the new spare file is
-// touched, and runs the left pass, then the right pass; returns the exit
-// status.  On every failure the new spare file keeps what was converted
-// before it.
+// Opens the old spare file, spools it whole if it is a stream, opens the new
+// spare file, and runs the left pass, then the right pass; returns the exit
+// status.  On every failure after the new spare file is opened, it keeps
+// what was converted before it.
 int convert(const SparePaths& given)
 {
     FileFacts first;
     FileHandle oldFile;
     if (const int status = openOldFile(given.oldPath, nullptr, first, oldFile))
         return status;
-    const SpoolFolder folder = first.stream ? spoolFolder() : SpoolFolder{};
-    const SparePaths paths{given.oldPath, given.newPath, first.stream ? folder.path : nullptr};
-    FileHandle spool = first.stream ? openSpool(folder.path) : FileHandle();
-    if (first.stream && !spool.isOpen())
-        return report(Failure::CannotSpool, folder.path);
+    const SparePaths paths{given.oldPath, given.newPath, first.stream ? spoolFolder().path : nullptr};
+    if (first.stream) {
+        if (const int status = spoolStream(paths, oldFile))
+            return status;
+    }
     FileHandle newHandle;
     if (const int status = openNewFile(paths.newPath, first, oldFile, newHandle))
         return status;
@@ -283,10 +325,10 @@ int convert(const SparePaths& given)
     if (!writeNewFileHeader(newFile))
         return report(Failure::CannotWrite, paths.newPath);
     Fingerprint leftRead;
-    if (const int status = copyLeftRecords(std::move(oldFile), paths, newFile, line, spool, leftRead))
+    if (const int status = copyLeftRecords(oldFile, paths, newFile, line, leftRead))
         return status;
 
-    if (const int status = openForRightPass(paths, first, spool, oldFile))
+    if (const int status = openForRightPass(paths, first, oldFile))
         return status;
     if (const int status = copyRightRecords(std::move(oldFile), paths, newFile, line, first, leftRead))
         return status;
