@@ -152,6 +152,18 @@ bool emptyFile(const FileHandle& file);
 // the end of the file), or -1 on an error.
 std::ptrdiff_t readSome(const FileHandle& file, char* bytes, std::size_t count);
 
+// What moveFromStream returns where the system cannot move bytes between
+// the two files by itself.
+constexpr std::ptrdiff_t kCannotMove = -2;
+
+// Moves up to count bytes from the stream open in from to the file open in
+// to, at its position, inside the system, where it can (from a pipe, on
+// Linux), waiting for them as readSome does; returns how many (0 at the
+// end of the stream), -1 on an error, which a pipe cannot have but the file
+// can, or kCannotMove, having moved nothing, where the bytes must be read
+// and written instead.
+std::ptrdiff_t moveFromStream(const FileHandle& from, const FileHandle& to, std::size_t count);
+
 // Reads the first count bytes of the file, fewer only where it is shorter,
 // leaving its position as it was; returns how many, or -1 on an error.
 std::ptrdiff_t readFromStart(const FileHandle& file, char* bytes, std::size_t count);

@@ -233,21 +233,51 @@ bool emptyFile(const FileHandle& file)
     return ::ftruncate(file.fd(), 0) == 0;
 }
 
+namespace {
+
+// True when a call on the stream open as fd that failed with the error
+// may be made again: it was broken off by a signal, or the stream, which
+// another program made non-blocking, had no bytes yet, and now has some or
+// has ended.
+bool mayRetry(int fd, int error)
+{
+    if (error == EINTR)
+        return true;
+    if (error != EAGAIN && error != EWOULDBLOCK)
+        return false;
+    struct pollfd readable = {fd, POLLIN, 0};
+    return ::poll(&readable, 1, -1) >= 0 || errno == EINTR;
+}
+
+}  // namespace
+
 std::ptrdiff_t readSome(const FileHandle& file, char* bytes, std::size_t count)
 {
     for (;;) {
         const ssize_t got = ::read(file.fd(), bytes, count);
         if (got >= 0)
             return got;
-        if (errno == EINTR)
-            continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK)
-            return -1;
-        // A stream that another program made non-blocking: wait for data.
-        struct pollfd readable = {file.fd(), POLLIN, 0};
-        if (::poll(&readable, 1, -1) < 0 && errno != EINTR)
+        if (!mayRetry(file.fd(), errno))
             return -1;
     }
+}
+
+std::ptrdiff_t moveFromStream(const FileHandle& from, const FileHandle& to, std::size_t count)
+{
+#ifdef SPLICE_F_MOVE
+    for (;;) {
+        const ssize_t moved = ::splice(from.fd(), nullptr, to.fd(), nullptr, count, SPLICE_F_MOVE);
+        if (moved >= 0)
+            return moved;
+        if (errno == EINVAL)  // the stream is no pipe, or the file takes no splice
+            return kCannotMove;
+        if (!mayRetry(from.fd(), errno))
+            return -1;
+    }
+#else
+    (void)from, (void)to, (void)count;
+    return kCannotMove;
+#endif
 }
 
 std::ptrdiff_t readFromStart(const FileHandle& file, char* bytes, std::size_t count)

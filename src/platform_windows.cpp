@@ -463,6 +463,11 @@ std::ptrdiff_t readSome(const FileHandle& file, char* bytes, std::size_t count)
     return _read(file.fd(), bytes, static_cast<unsigned>(count));
 }
 
+std::ptrdiff_t moveFromStream(const FileHandle&, const FileHandle&, std::size_t)
+{
+    return kCannotMove;
+}
+
 std::ptrdiff_t readFromStart(const FileHandle& file, char* bytes, std::size_t count)
 {
     const long long position = _telli64(file.fd());

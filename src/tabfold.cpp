@@ -212,19 +212,41 @@ int copyRecords(InputFile& oldFile, const SparePaths& paths, OutputFile& newFile
 // How copying a stream into its spool ended.
 enum class SpoolEnd { Done, ReadFailed, WriteFailed };
 
-// Copies every byte of the stream open in from into to, up to its end.
-SpoolEnd copyStream(const FileHandle& from, OutputFile& to)
+// Copies every byte of the stream open in from into the file open in to,
+// up to its end, through the program.
+SpoolEnd copyStream(const FileHandle& from, FileHandle& to)
 {
+    OutputFile copy(std::move(to));
     const Buffer block = allocateBuffer(InputFile::kBlockSize);
-    if (block == nullptr)
-        return SpoolEnd::WriteFailed;
-    for (;;) {
+    SpoolEnd end = block == nullptr ? SpoolEnd::WriteFailed : SpoolEnd::Done;
+    while (end == SpoolEnd::Done) {
         const std::ptrdiff_t got = readSome(from, block.get(), InputFile::kBlockSize);
         if (got == 0)
-            return to.flush() ? SpoolEnd::Done : SpoolEnd::WriteFailed;
+            break;
         if (got < 0)
-            return SpoolEnd::ReadFailed;
-        if (!to.put(block.get(), static_cast<std::size_t>(got)))
+            end = SpoolEnd::ReadFailed;
+        else if (!copy.put(block.get(), static_cast<std::size_t>(got)))
+            end = SpoolEnd::WriteFailed;
+    }
+    if (end == SpoolEnd::Done && !copy.flush())
+        end = SpoolEnd::WriteFailed;
+    to = copy.release();
+    return end;
+}
+
+// Moves every byte of the stream open in from into the file open in to, up
+// to its end: inside the system where it can (a pipe on Linux, which cannot
+// fail to be read: a failure is the file's), through the program elsewhere.
+SpoolEnd moveStream(const FileHandle& from, FileHandle& to)
+{
+    constexpr std::size_t kMoveSize = 1 << 20;  // as much as a pipe holds
+    for (;;) {
+        const std::ptrdiff_t moved = moveFromStream(from, to, kMoveSize);
+        if (moved == 0)
+            return SpoolEnd::Done;
+        if (moved == kCannotMove)
+            return copyStream(from, to);
+        if (moved < 0)
             return SpoolEnd::WriteFailed;
     }
 }
@@ -235,11 +257,10 @@ SpoolEnd copyStream(const FileHandle& from, OutputFile& to)
 // Returns 0, or the status of the failure, reported.
 int spoolStream(const SparePaths& paths, FileHandle& file)
 {
-    FileHandle made = openSpool(paths.spoolFolder);
-    if (!made.isOpen())
+    FileHandle spool = openSpool(paths.spoolFolder);
+    if (!spool.isOpen())
         return report(Failure::CannotSpool, paths.spoolFolder);
-    OutputFile spool(std::move(made));
-    switch (copyStream(file, spool)) {
+    switch (moveStream(file, spool)) {
     case SpoolEnd::ReadFailed:
         return report(Failure::CannotRead, paths.oldPath);
     case SpoolEnd::WriteFailed:
@@ -247,7 +268,7 @@ int spoolStream(const SparePaths& paths, FileHandle& file)
     case SpoolEnd::Done:
         break;
     }
-    file = spool.release();
+    file = std::move(spool);
     return rewindFile(file) ? kStatusSuccess : report(Failure::CannotSpool, paths.spoolFolder);
 }
 

@@ -379,8 +379,15 @@ TEST_F(Tabfold, ReportsEveryFailureAndChangeDuringTheConversion)
         {"appended to in the right pass", old, "read:delay_enter=2000000:when=" + std::to_string(2 * reads),
          [&] { std::ofstream(old, std::ios::app) << "1 2 3 4 5 6\n"; },
          announce + "can not read " + old + ": it changed during the conversion\n", 5, kBigLeft + kBigRight},
-        {"a stream breaks off", at("fifo").string(), "read:error=EIO:when=2", {},
+        // A stream is spooled inside the system (a pipe's splice) or, where it
+        // cannot be, through the program.
+        {"a stream breaks off", at("fifo").string(), "splice:error=EINVAL:when=1;read:error=EIO:when=2", {},
          announced(at("fifo").string(), "new.txt") + "can not read " + at("fifo").string() + "\n", 5, "", {}, true},
+        {"a stream's spool cannot be written", at("fifo").string(), "splice:error=ENOSPC:when=2", {},
+         announced(at("fifo").string(), "new.txt") + "can not spool the old spare file in " + (base_ / "spool").string() +
+             "\n", 5, "", {}, true},
+        {"a stream has no bytes yet", at("fifo").string(), "splice:error=EAGAIN:when=2", {},
+         announced(at("fifo").string(), "new.txt"), 0, kBigLeft + kBigRight, {}, true},
         {"the spool's file system has no files without a name", (base_ / "spool").string(),
          "openat:error=EOPNOTSUPP:when=1", {}, announced(at("fifo").string(), "new.txt"), 0, kBigLeft + kBigRight,
          {}, true},
@@ -399,11 +406,20 @@ TEST_F(Tabfold, ReportsEveryFailureAndChangeDuringTheConversion)
         fs::remove(at("new.txt"));
         const std::string writer = "cd '" + at("").string() + "' && mkfifo fifo && (timeout 30 cat old.txt >fifo &)";
         ASSERT_TRUE(!c.stream || std::system(writer.c_str()) == 0);
-        const std::string call = c.inject.substr(0, c.inject.find(':'));
-        const Outcome outcome = run({rowOld, "new.txt"},
-            // (A sanitized build's leak checker cannot work under a tracer.)
-            {"strace", "-o", "/dev/null", "-E", "ASAN_OPTIONS=detect_leaks=0", "-E",
-             "TMPDIR=" + (base_ / "spool").string(), "-P", c.traced, "-e", "trace=" + call, "-e", "inject=" + c.inject},
+        // (A sanitized build's leak checker cannot work under a tracer.)
+        std::vector<std::string> strace = {"strace", "-o", "/dev/null", "-E", "ASAN_OPTIONS=detect_leaks=0", "-E",
+                                           "TMPDIR=" + (base_ / "spool").string(), "-P", c.traced};
+        std::string call, calls;  // the first call injected into, and all
+        for (std::size_t from = 0; from < c.inject.size();) {
+            const std::size_t to = std::min(c.inject.find(';', from), c.inject.size());
+            const std::string inject = c.inject.substr(from, to - from);
+            call = call.empty() ? inject.substr(0, inject.find(':')) : call;
+            calls.append(calls.empty() ? "" : ",").append(inject, 0, inject.find(':'));
+            strace.insert(strace.end(), {"-e", "inject=" + inject});
+            from = to + 1;
+        }
+        strace.insert(strace.end(), {"-e", "trace=" + calls});
+        const Outcome outcome = run({rowOld, "new.txt"}, strace,
             [&] {
                 if (c.change) {
                     waitPast("new.txt", kBigLeft.size() - (call == "openat"));
