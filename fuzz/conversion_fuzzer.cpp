@@ -11,9 +11,15 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    const std::string found = conversions::differencesOfInput(std::string(reinterpret_cast<const char*>(data), size));
+    const std::string input(reinterpret_cast<const char*>(data), size);
+    const std::string found = conversions::differencesOfInput(input);
     if (!found.empty()) {
         std::fprintf(stderr, "conversions differ: %s\n", found.c_str());
+        std::abort();
+    }
+    const std::string told = conversions::checkDifferencesOfInput(input);
+    if (!told.empty()) {
+        std::fprintf(stderr, "the check differs: %s\n", told.c_str());
         std::abort();
     }
     return 0;

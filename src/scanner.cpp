@@ -90,13 +90,14 @@ int scanShortPiece(const char* text, const PieceMaps& maps, int skip,
     return filled;
 }
 
-// Reads one integer at p, after any whitespace, a word at a time.  Returns
-// the position just past it, or nullptr (value untouched) when there are no
-// digits.
-const char* scanInteger(const char* p, const char* limit, std::int32_t& value)
+// Reads one integer at p, after any whitespace, a word at a time, into
+// found, with its place counted from text.  Returns the position just past
+// it, or nullptr (found untouched) when there are no digits.
+const char* scanInteger(const char* text, const char* p, const char* limit, ScannedInteger& found)
 {
     for (int spaces = 8; spaces == 8; p += spaces)
         spaces = leadingSpaces(loadWord(p, limit));
+    const char* const begin = p;
     const bool negative = *p == '-';
     if (*p == '-' || *p == '+')
         ++p;
@@ -105,7 +106,9 @@ const char* scanInteger(const char* p, const char* limit, std::int32_t& value)
         more = leadingBetween(loadWord(p + digits, limit), '0', '9');
     if (digits == 0)
         return nullptr;
-    value = saturated(negative, magnitudeOf(p, digits, limit));
+    const Word magnitude = magnitudeOf(p, digits, limit);
+    found = {static_cast<std::size_t>(begin - text), static_cast<std::size_t>(p + digits - text),
+             saturated(negative, magnitude), magnitude > kSaturated - !negative};
     return p + digits;
 }
 
@@ -113,16 +116,14 @@ const char* scanInteger(const char* p, const char* limit, std::int32_t& value)
 int scanLongPiece(const char* text, const char* limit, int skip,
                   std::int32_t* const* fields, int count)
 {
-    for (int i = 0; i < skip; ++i) {
-        std::int32_t dropped;
-        text = scanInteger(text, limit, dropped);
-        if (text == nullptr)
-            return 0;
-    }
-    for (int i = 0; i < count; ++i) {
-        text = scanInteger(text, limit, *fields[i]);
-        if (text == nullptr)
-            return i;
+    ScannedInteger found;
+    const char* p = text;
+    for (int i = 0; i < skip + count; ++i) {
+        p = scanInteger(text, p, limit, found);
+        if (p == nullptr)
+            return i < skip ? 0 : i - skip;
+        if (i >= skip)
+            *fields[i - skip] = found.value;
     }
     return count;
 }
@@ -161,4 +162,30 @@ int scanPiece(const char* text, std::size_t length, const char* limit, int skip,
             return scanShortPiece(text, maps, skip, fields, count);
     }
     return scanLongPiece(text, limit, skip, fields, count);
+}
+
+int scanIntegers(const char* text, const char* limit, ScannedInteger* integers, int count)
+{
+    const char* p = text;
+    for (int i = 0; i < count; ++i) {
+        p = scanInteger(text, p, limit, integers[i]);
+        if (p == nullptr)
+            return i;
+    }
+    return count;
+}
+
+int plainIntegers(const char* text, std::size_t length)
+{
+    if (length >= kScanWindow)
+        return -1;
+    const PieceMaps maps = mapPiece(text, length);
+    if (maps.others != ~Word{0} << length)
+        return -1;
+    Word runs = maps.digits & maps.digits >> 1;  // bit i: digits from i to i + 1
+    runs &= runs >> 2;                           // ... to i + 3
+    runs &= runs >> 4;                           // ... to i + 7
+    if ((runs & maps.digits >> 8 & maps.digits >> 9) != 0)  // ... to i + 9
+        return -1;
+    return std::popcount(maps.digits & ~(maps.digits << 1));
 }

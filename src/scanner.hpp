@@ -69,4 +69,27 @@ std::size_t copyShortPiece(const char* from, std::size_t available, char* to);
 int scanPiece(const char* text, std::size_t length, const char* limit, int skip,
               std::int32_t* const* fields, int count);
 
+// One integer as the scanner reads it: where it begins (its sign, or its
+// first digit) and where it ends in the text, its value, saturated to 32
+// bits, and whether its magnitude lay beyond them.
+struct ScannedInteger {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    std::int32_t value = 0;
+    bool beyond = false;
+};
+
+// Reads up to count integers of the piece at text into integers, one after
+// the other, as scanPiece reads them; returns how many it read.  The
+// piece must end in NUL, and every character from text up to limit must be
+// readable.
+int scanIntegers(const char* text, const char* limit, ScannedInteger* integers, int count);
+
+// How many integers the piece of length characters at text holds when it
+// is plain: nothing but digits and whitespace, and no integer of more than
+// nine digits, so that none lies beyond 32 bits; -1 when it is not plain or
+// not shorter than kScanWindow.  The piece must have kScanReadable
+// characters readable.
+int plainIntegers(const char* text, std::size_t length);
+
 #endif

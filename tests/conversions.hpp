@@ -8,15 +8,18 @@
 #define TABFOLD_CONVERSIONS_HPP
 
 #include "file_io.hpp"
+#include "spare_check.hpp"
 #include "spare_file.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace conversions {
 
@@ -140,6 +143,182 @@ inline std::string differencesOfInput(const std::string& input)
         return "";
     const auto readSize = static_cast<unsigned char>(input[0]);
     return differences(input.substr(1), readSize == 0 ? InputFile::kBlockSize : readSize);
+}
+
+// One line piece as the C library reads it: fgets for the piece, its
+// length from the file's position (it may hold NUL bytes), sscanf's count
+// of "%lld" fields, and strtoll for each integer's place and range.
+struct ReferencePiece {
+    char text[256];
+    std::size_t length = 0;
+    int count = 0;                 // of seven fields at most
+    long long values[7] = {};
+    std::size_t begins[7] = {}, ends[7] = {};
+    std::size_t stopAt = 0;        // the first non-blank after the last integer
+
+    bool read(std::FILE* file)
+    {
+        const long before = std::ftell(file);
+        if (std::fgets(text, 255, file) == nullptr)
+            return false;
+        length = static_cast<std::size_t>(std::ftell(file) - before);
+        long long v[7];
+        count = std::max(0, std::sscanf(text, "%lld%lld%lld%lld%lld%lld%lld", v, v + 1, v + 2, v + 3, v + 4,
+                                        v + 5, v + 6));
+        const char* p = text;
+        for (int i = 0; i < count; ++i) {
+            char* end;
+            values[i] = std::strtoll(p, &end, 10);
+            while (std::isspace(static_cast<unsigned char>(*p)))
+                ++p;
+            begins[i] = static_cast<std::size_t>(p - text);
+            ends[i] = static_cast<std::size_t>(end - text);
+            p = end;
+        }
+        while (std::isspace(static_cast<unsigned char>(*p)))
+            ++p;
+        stopAt = static_cast<std::size_t>(p - text);
+        return true;
+    }
+    bool endsLine() const { return length < 254 || text[length - 1] == '\n'; }
+    bool beyond(int i) const { return values[i] < INT32_MIN || values[i] > INT32_MAX; }
+    std::int32_t value(int i) const
+    {
+        return static_cast<std::int32_t>(std::clamp<long long>(values[i], INT32_MIN, INT32_MAX));
+    }
+};
+
+// The records of a new spare file's text: its left records, then its right.
+inline std::vector<std::int32_t> recordsOf(const std::string& converted)
+{
+    std::vector<std::int32_t> fields;
+    const char* p = converted.c_str() + converted.find("LINK#\n") + 6;
+    for (int value, taken; std::sscanf(p, "%d%n", &value, &taken) == 1; p += taken)
+        fields.push_back(value);
+    return fields;
+}
+
+// Where a check differs from the reference: the piece, and what.
+inline std::string mismatch(std::uint64_t piece, const char* what)
+{
+    return "piece " + std::to_string(piece) + ": " + what;
+}
+
+// What the checker tells of one piece against what the reference sees, and
+// the records that the program's conversion wrote for it (left is the
+// left record's three fields, right the right's, previous those of the piece
+// before); returns the first difference, or nothing.
+inline std::string pieceDifferences(const PieceReport& report, const ReferencePiece& ref, std::uint64_t index,
+                                    std::uint64_t line, const std::uint64_t* lastSupplied,
+                                    const std::int32_t* written, const std::int32_t* before)
+{
+    if (report.line != line || report.heading != (index < 2))
+        return mismatch(index, "line");
+    if (report.integers != std::min(ref.count, 6) || (!report.heading && report.seventh != (ref.count == 7)))
+        return mismatch(index, "count");
+    for (int i = 0; i < report.integers && !report.plain; ++i) {
+        const ScannedInteger& found = report.found[i];
+        if (found.beyond != ref.beyond(i) || found.value != ref.value(i) || found.begin != ref.begins[i] ||
+            found.end != ref.ends[i])
+            return mismatch(index, "integer");
+    }
+    if (report.heading)
+        return "";
+    if (report.plain && (ref.count != 6 || ref.beyond(0) || ref.beyond(1) || ref.beyond(2) || ref.beyond(3) ||
+                         ref.beyond(4) || ref.beyond(5) || !ref.endsLine()))
+        return mismatch(index, "plain");
+    if (report.integers < 6 &&
+        (report.stopAt != ref.stopAt ||
+         report.stop != (ref.stopAt == ref.length ? (ref.endsLine() ? ScanStop::LineEnd : ScanStop::PieceEnd)
+                         : ref.text[ref.stopAt] == '-' || ref.text[ref.stopAt] == '+' ? ScanStop::LoneSign
+                                                                                     : ScanStop::Character)))
+        return mismatch(index, "stop");
+    for (int field = 0; field < 6; ++field) {
+        const bool supplied = field < report.integers;
+        const std::int32_t expected = supplied ? ref.value(field) : lastSupplied[field] == 0 ? 0 : before[field];
+        if (!supplied && report.carriedFrom[field] != lastSupplied[field])
+            return mismatch(index, "carried from");
+        if (written[field] != expected)
+            return mismatch(index, "record written");
+    }
+    return "";
+}
+
+// Checks the old spare file of bytes as tabfold-check does, reading readSize
+// bytes at a time, and holds every piece it tells of, and every plain line
+// it passes over, against the C library's view of it and against the
+// records that the program's conversion writes: a field said to repeat an
+// earlier line's must be written as the record before it wrote it, and one
+// said to be 0 as 0.  Returns the first difference, or nothing.
+inline std::string checkDifferences(const std::string& bytes, std::size_t readSize)
+{
+    // (Two files: a descriptor shares its position with those it was made from.)
+    std::FILE* oldFile = std::tmpfile();
+    std::FILE* refFile = std::tmpfile();
+    for (std::FILE* file : {oldFile, refFile})
+        require(file != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size(),
+                "old spare file");
+    const std::vector<std::int32_t> records = recordsOf(convertWith(oldFile, readSize, Instructions::Widest));
+    InputFile in(FileHandle(descriptorOf(oldFile)), readSize);
+    std::rewind(refFile);
+    CheckState state;
+    LineBuffer piece;
+    PieceReport report;
+    LongLine longLine;
+    ReferencePiece ref;
+    std::uint64_t index = 0, line = 1, lastSupplied[6] = {};
+    std::int32_t written[6] = {}, before[6] = {};
+    std::string found;
+    const std::size_t pieces = records.size() / 6;
+    // Takes the reference's next piece, and the records written for it.
+    const auto next = [&] {
+        require(ref.read(refFile), "reference piece");
+        std::copy(written, written + 6, before);
+        for (int field = 0; index >= 2 && index - 2 < pieces && field < 6; ++field)
+            written[field] = records[(field < 3 ? 0 : 3 * pieces) + 3 * (index - 2) + field % 3];
+    };
+    // Counts the reference's piece into its line and what it supplied.
+    const auto count = [&] {
+        for (int field = 0; index >= 2 && field < std::min(ref.count, 6); ++field)
+            lastSupplied[field] = line;
+        line += ref.text[ref.length - 1] == '\n';
+        ++index;
+    };
+    while (found.empty()) {
+        if (state.pieces >= 2 && state.linePieces == 0) {
+            const std::uint64_t from = state.pieces;
+            in.consume(passPlainLines(state, in.data(), in.available()));
+            for (; found.empty() && index < state.pieces; count()) {
+                next();
+                report = {};
+                report.line = line;
+                report.integers = 6;
+                report.plain = true;
+                found = pieceDifferences(report, ref, index, line, lastSupplied, written, before);
+            }
+            require(!found.empty() || (index == state.pieces && from <= state.pieces), "plain lines");
+        }
+        if (!found.empty() || readLinePiece(in, piece) != ReadResult::Piece)
+            break;
+        checkPiece(state, piece, report, longLine);
+        next();
+        found = pieceDifferences(report, ref, index, line, lastSupplied, written, before);
+        count();
+    }
+    if (found.empty() && (ref.read(refFile) || state.dataPieces != pieces))
+        found = "pieces: " + std::to_string(state.dataPieces) + " checked, " + std::to_string(pieces) + " converted";
+    std::fclose(oldFile);
+    std::fclose(refFile);
+    return found;
+}
+
+// checkDifferences() for an input of the fuzzer, as differencesOfInput().
+inline std::string checkDifferencesOfInput(const std::string& input)
+{
+    if (input.empty())
+        return "";
+    const auto readSize = static_cast<unsigned char>(input[0]);
+    return checkDifferences(input.substr(1), readSize == 0 ? InputFile::kBlockSize : readSize);
 }
 
 }  // namespace conversions

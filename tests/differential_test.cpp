@@ -72,13 +72,17 @@ std::string randomOldFile(std::mt19937& random)
 // Every seed of the fuzzer (the edges of each scanning rule and of the
 // record line's widths among them), then many generated files, each at one
 // of the read sizes: one byte, around the scan window, a piece and the 4 KiB
-// segments of plain lines, and whole blocks.
-TEST(Differential, ConversionAgreesWithTheCLibrary)
+// segments of plain lines, and whole blocks.  The conversion must write what
+// the C library's does, and tabfold-check's view of every piece must be the
+// C library's, and tell the records that the conversion writes.
+TEST(Differential, ConversionAndCheckAgreeWithTheCLibrary)
 {
     int seeds = 0;
     for (const auto& seed : std::filesystem::directory_iterator(FUZZ_CORPUS_DIR)) {
         std::ifstream file(seed.path(), std::ios::binary);
-        ASSERT_EQ(differencesOfInput({std::istreambuf_iterator<char>(file), {}}), "") << seed.path();
+        const std::string input{std::istreambuf_iterator<char>(file), {}};
+        ASSERT_EQ(differencesOfInput(input), "") << seed.path();
+        ASSERT_EQ(checkDifferencesOfInput(input), "") << seed.path();
         ++seeds;
     }
     ASSERT_GE(seeds, 10) << FUZZ_CORPUS_DIR;
@@ -86,7 +90,9 @@ TEST(Differential, ConversionAgreesWithTheCLibrary)
     std::mt19937 random(2026);
     for (int i = 0; i < 2000; ++i) {
         const std::string file = randomOldFile(random);
-        ASSERT_EQ(differences(file, readSizes[random() % std::size(readSizes)]), "") << "old spare file:\n" << file;
+        const std::size_t readSize = readSizes[random() % std::size(readSizes)];
+        ASSERT_EQ(differences(file, readSize), "") << "old spare file:\n" << file;
+        ASSERT_EQ(checkDifferences(file, readSize), "") << "old spare file:\n" << file;
     }
 }
 

@@ -1,0 +1,99 @@
+// What the conversion's rules make of each line piece of an old spare file,
+// for tabfold-check: which fields a data line piece does not supply, and so
+// repeats from an earlier line, what ends its scan, which of its integers a
+// sign splits, lies beyond 32 bits or is ignored, and which lines are too
+// long for one piece.  It reads pieces as the conversion reads them
+// (readLinePiece) and scans them with the conversion's scanner, so that it
+// tells what tabfold does, never something else.
+#ifndef TABFOLD_SPARE_CHECK_HPP
+#define TABFOLD_SPARE_CHECK_HPP
+
+#include "scanner.hpp"
+#include "spare_file.hpp"
+
+#include <cstddef>
+#include <cstdint>
+
+// The six fields a data line piece may supply: the left record's N1, N2 and
+// LINK#, then the right record's.
+constexpr int kFields = 6;
+
+// What ended the scan of a data line piece before its sixth integer.
+enum class ScanStop {
+    None,       // all six were read
+    LineEnd,    // the line ended (its newline, or the end of the file)
+    PieceEnd,   // the piece ended, full, in the middle of the line
+    Character,  // a character that no integer starts with, a NUL byte among them
+    LoneSign,   // a sign with no digit after it
+};
+
+// What one line piece gives the conversion.
+struct PieceReport {
+    std::uint64_t line = 0;    // the line of the file that it belongs to, from 1
+    std::size_t column = 0;    // where it begins in that line, from 1
+    bool heading = false;      // one of the first two pieces, which are dropped
+    int integers = 0;          // how many of the six the scan read
+    bool plain = false;        // six plain integers, which need no look one by one
+    ScannedInteger found[kFields + 1];  // else those read, then a seventh when there is one
+    bool seventh = false;
+    ScanStop stop = ScanStop::None;
+    std::size_t stopAt = 0;    // where it stopped, in the piece
+    // For each field that the piece does not supply: the line that last
+    // supplied it in the same pass, whose value it repeats, or 0 when no
+    // line has yet (its value is then 0).
+    std::uint64_t carriedFrom[kFields] = {};
+};
+
+// A line of the file read as more than one piece, once it has ended.
+struct LongLine {
+    std::uint64_t line = 0;
+    std::size_t length = 0;    // its characters, before its newline
+    int pieces = 0;
+    int headingPieces = 0;     // how many of them are the heading's
+};
+
+// Where a check of one old spare file stands: the line it is in, and which
+// line last supplied each field.
+struct CheckState {
+    std::uint64_t pieces = 0;          // every piece taken, the heading's too
+    std::uint64_t line = 1;
+    std::size_t lineLength = 0;        // of the line so far
+    int linePieces = 0;
+    int lineHeadingPieces = 0;
+    std::uint64_t lastSupplied[kFields] = {};
+    // What the summary counts.
+    std::uint64_t dataLines = 0;
+    std::uint64_t dataPieces = 0;
+};
+
+// Takes the next line piece of the file into state and tells what it gives
+// in report.  When the piece ends its line and that line took more than one
+// piece, longLine tells so and the result is true.
+bool checkPiece(CheckState& state, const LineBuffer& piece, PieceReport& report, LongLine& longLine);
+
+// Takes, all at once, the whole lines at the start of the available
+// characters at text that are plain data lines: a single piece of six
+// integers of at most nine digits, nothing but digits and whitespace, which
+// supply every field and have nothing to tell.  Returns how many characters
+// they take; state must stand at the start of a line past the heading, and
+// a chunk of 64 characters past available must be readable.
+std::size_t passPlainLines(CheckState& state, const char* text, std::size_t available);
+
+// Ends the file's last line where it had no newline; true, with longLine told,
+// when that line took more than one piece.
+bool finishFile(CheckState& state, LongLine& longLine);
+
+// True when the report holds a finding: the heading looks like a data
+// line, or a data line piece supplies fewer than six integers, has a sign
+// straight after a digit, an integer beyond 32 bits or a seventh integer.
+bool hasFinding(const PieceReport& report);
+
+// Prints the findings of the report about the file at path, a line each,
+// PATH:LINE: or PATH:LINE:COLUMN: and what the conversion does; piece is the
+// piece that the report tells of.
+void printFindings(const char* path, const LineBuffer& piece, const PieceReport& report);
+
+// Prints the finding about a line too long for one piece.
+void printLongLine(const char* path, const LongLine& longLine);
+
+#endif
