@@ -13,6 +13,7 @@
 #include <map>
 #include <random>
 #include <thread>
+#include <tuple>
 #include <utility>
 
 namespace {
@@ -121,14 +122,26 @@ protected:
     Outcome run(const std::vector<std::string>& args, const std::vector<std::string>& wrapper = {},
                 const std::function<void()>& meanwhile = {}, const std::string& name = "run") const
     {
-        std::vector<std::string> command = wrapper;
         const char* const program[] = {TABFOLD_COMMAND};
-        command.insert(command.end(), std::begin(program), std::end(program));
+        const auto [status, out, errors] = runProgram(program, std::size(program), args, wrapper, meanwhile, name);
+        EXPECT_EQ(errors, "");
+        return {status, out};
+    }
+
+    // Runs the program, the words of its command, as run() does; returns its
+    // exit status, its standard output and its standard error.
+    std::tuple<int, std::string, std::string> runProgram(const char* const* program, std::size_t words,
+                                                         const std::vector<std::string>& args,
+                                                         const std::vector<std::string>& wrapper = {},
+                                                         const std::function<void()>& meanwhile = {},
+                                                         const std::string& name = "run") const
+    {
+        std::vector<std::string> command = wrapper;
+        command.insert(command.end(), program, program + words);
         command.insert(command.end(), args.begin(), args.end());
         const fs::path out = base_ / (name + ".out"), errors = base_ / (name + ".err");
         const int status = runChild(command, base_ / "work", out, errors, meanwhile);
-        EXPECT_EQ(read(errors), "");
-        return {status, read(out)};
+        return {status, read(out), read(errors)};
     }
 
     // Waits until the file in the work folder has more than size bytes.
@@ -440,6 +453,54 @@ TEST_F(Tabfold, ReportsEveryFailureAndChangeDuringTheConversion)
     }
     if (!unmounted_.empty())
         GTEST_SKIP() << unmounted_;
+}
+
+// tabfold-check on real files and streams: what it finds, its summaries,
+// its statuses, and what it says on standard error, for every file named.
+TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
+{
+    const std::string clean = "clean.txt: 12 data lines in 12 data line pieces, 0 lines with findings\n";
+    const std::string shortFound = ":4: 2 integers of 6, then the end of the line: the left record's LINK# repeats "
+                                   "line 3's; the right record's N1, N2 and LINK# repeat line 3's\n";
+    write("clean.txt", read(EXAMPLES_DIR "/old-spare.txt"));
+    write("short.txt", "h\nh\n1 2 3 4 5 6\n7 8\n");
+    write("long.txt", "h\nh\n" + std::string(300, ' ') + "1 2 3 4 5 6\n");
+    write("heading.txt", "1 2 3 4 5 6\n1 2 3 4 5 6\n1 2 3 4 5 6\n");
+    fs::create_directory(at("dir"));
+    const char* const program[] = {TABFOLD_CHECK_COMMAND};
+    const struct {
+        std::vector<std::string> args;
+        std::string out, errors;
+        int status;
+        std::vector<std::string> wrapper = {};
+        bool posix = false;
+    } cases[] = {
+        {{"clean.txt"}, clean, "", 0},
+        {{"short.txt", "clean.txt"}, "short.txt" + shortFound +
+             "short.txt: 2 data lines in 2 data line pieces, 1 line with findings\n" + clean, "", 1},
+        {{"/dev/stdin"}, "/dev/stdin" + shortFound + "/dev/stdin: 2 data lines in 2 data line pieces, 1 line with findings\n",
+         "", 1, {"sh", "-c", "cat short.txt | \"$0\" \"$@\""}, true},
+        {{"long.txt"}, "long.txt:3: no integer, then the end of the line piece: the left record's N1, N2 and LINK# are "
+             "0, no line having given them yet; the right record's N1, N2 and LINK# are 0, no line having given them "
+             "yet\nlong.txt:3: 311 characters are too many for one line piece: the line is read as 2 pieces, 2 data "
+             "lines\nlong.txt: 1 data line in 2 data line pieces, 1 line with findings\n", "", 1},
+        {{"heading.txt"}, "heading.txt:1: read as a heading line and dropped, but holds 6 integers as a data line "
+             "does (is the heading missing?)\nheading.txt:2: read as a heading line and dropped, but holds 6 "
+             "integers as a data line does (is the heading missing?)\nheading.txt: 1 data line in 1 data line "
+             "piece, 2 lines with findings\n", "", 1},
+        // The other files are still checked.
+        {{"missing.txt", "clean.txt", "dir"}, clean,
+         "tabfold-check: can not open missing.txt\ntabfold-check: can not open dir: not a regular file\n", 2},
+        {{}, "", "usage: tabfold-check spare2in1lineFile...\n", 2},
+        {{"clean.txt"}, "", "tabfold-check: can not write standard output\n", 2,
+         {"sh", "-c", "\"$0\" \"$@\" >/dev/full"}, true},
+    };
+    for (const auto& c : cases) {
+        if (c.posix && kOnWindows)
+            continue;
+        EXPECT_EQ(runProgram(program, std::size(program), c.args, c.wrapper),
+                  std::make_tuple(c.status, c.out, c.errors));
+    }
 }
 
 }  // namespace
