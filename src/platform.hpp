@@ -68,8 +68,8 @@ private:
     int fd_ = -1;
 };
 
-// Makes the process ready for the conversion: standard output takes bytes
-// as they are, and a write to a pipe that nobody reads, or past a limit on
+// Makes the process ready for the conversion: standard output and standard
+// error take bytes as they are, and a write to a pipe that nobody reads, or past a limit on
 // the size of files, fails instead of ending the program.
 void prepareProcess();
 

@@ -269,7 +269,9 @@ std::ptrdiff_t moveFromStream(const FileHandle& from, const FileHandle& to, std:
         const ssize_t moved = ::splice(from.fd(), nullptr, to.fd(), nullptr, count, SPLICE_F_MOVE);
         if (moved >= 0)
             return moved;
-        if (errno == EINVAL)  // the stream is no pipe, or the file takes no splice
+        // The stream is no pipe, the file takes no splice, or the system
+        // (an emulator) has none.
+        if (errno == EINVAL || errno == ENOSYS)
             return kCannotMove;
         if (!mayRetry(from.fd(), errno))
             return -1;

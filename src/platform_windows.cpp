@@ -243,17 +243,19 @@ bool isDeviceNamespace(const std::wstring& name)
            name.find(L'\\', 4) == std::wstring::npos;
 }
 
-// True when the device that name names is a disk or a volume, opened only
-// to be asked, with no access to its bytes.
+// True when the device that name names may be a disk or a volume: it is
+// neither a character device (NUL, COM1, a console) nor a pipe, as far as
+// it tells once opened with no access to its bytes, or it tells nothing.
+// (Windows says FILE_TYPE_DISK of a disk, Wine FILE_TYPE_UNKNOWN.)
 bool isDisk(const std::wstring& name)
 {
     const HANDLE handle = CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
-        return false;
-    const bool disk = GetFileType(handle) == FILE_TYPE_DISK;
+        return true;
+    const DWORD type = GetFileType(handle);
     CloseHandle(handle);
-    return disk;
+    return type != FILE_TYPE_CHAR && type != FILE_TYPE_PIPE;
 }
 
 // A descriptor for the handle, which it then owns; -1, the handle closed,
@@ -286,6 +288,7 @@ void prepareProcess()
     // A drive without a disk is a failed opening, not a dialog box.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
 }
 
 char** argumentsInUtf8(int argc, char* argv[])

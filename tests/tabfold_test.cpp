@@ -259,6 +259,8 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
         // A disk is no new spare file; a character device is.
         {{"old.txt", "disk"}, "can not open disk: not a regular file\n", 5, {}, {}, On::Posix, {}, "disk", "", ""},
         {{"old.txt", "/dev/null"}, "", 0, example, "", On::Posix},
+        {{"old.txt", "\\\\.\\C:"}, "can not open \\\\.\\C:: not a regular file\n", 5, {}, {}, On::Windows, {}, {},
+         "old.txt", ""},
         {{"/dev/stdin", "/dev/stdin"}, "can not open /dev/stdin: it is the old spare file\n", 5, {}, {}, On::Posix,
          piped, {}, "old.txt", ""},
         {{"/dev/null", "new.txt"}, "can not open /dev/null: not a regular file\n", 5, {}, {}, On::Posix},
