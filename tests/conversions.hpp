@@ -134,15 +134,16 @@ inline std::string differences(const std::string& bytes, std::size_t readSize)
     return found;
 }
 
-// differences() for an input of the fuzzer, or one of its seeds: the first
-// byte is how many bytes each read asks for (0 for whole blocks), the other
-// bytes are the old spare file.
-inline std::string differencesOfInput(const std::string& input)
+// What compare (differences() or checkDifferences()) finds in an input of
+// the fuzzer, or one of its seeds: the first byte is how many bytes each
+// read asks for (0 for whole blocks), the other bytes are the old spare file.
+template <class Compare>
+std::string differencesOfInput(const std::string& input, Compare compare)
 {
     if (input.empty())
         return "";
     const auto readSize = static_cast<unsigned char>(input[0]);
-    return differences(input.substr(1), readSize == 0 ? InputFile::kBlockSize : readSize);
+    return compare(input.substr(1), readSize == 0 ? InputFile::kBlockSize : readSize);
 }
 
 // One line piece as the C library reads it: fgets for the piece, its
@@ -310,15 +311,6 @@ inline std::string checkDifferences(const std::string& bytes, std::size_t readSi
     std::fclose(oldFile);
     std::fclose(refFile);
     return found;
-}
-
-// checkDifferences() for an input of the fuzzer, as differencesOfInput().
-inline std::string checkDifferencesOfInput(const std::string& input)
-{
-    if (input.empty())
-        return "";
-    const auto readSize = static_cast<unsigned char>(input[0]);
-    return checkDifferences(input.substr(1), readSize == 0 ? InputFile::kBlockSize : readSize);
 }
 
 }  // namespace conversions
