@@ -1,7 +1,6 @@
 #include "spare_check.hpp"
 
 #include "platform.hpp"
-
 #include "vectors.hpp"
 
 #include <bit>
@@ -12,6 +11,7 @@
 
 namespace {
 
+// The fields' names, as the new spare file's heading gives them.
 constexpr const char* kFieldNames[kFields] = {"N1", "N2", "LINK#", "N1", "N2", "LINK#"};
 
 // True for the characters that the scanner skips before an integer.
@@ -111,8 +111,8 @@ void append(char* buffer, std::size_t size, std::size_t& used, const char* text)
     used = used < size ? used : size - 1;
 }
 
-// Appends the character at, as a person reads it: itself, quoted, when it
-// is printable, else its code.
+// Appends the character c as a person reads it: itself, quoted, when it is
+// printable, else its code.
 void appendCharacter(char* buffer, std::size_t size, std::size_t& used, char c)
 {
     char text[32];
