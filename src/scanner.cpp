@@ -182,10 +182,8 @@ int plainIntegers(const char* text, std::size_t length)
     const PieceMaps maps = mapPiece(text, length);
     if (maps.others != ~Word{0} << length)
         return -1;
-    Word runs = maps.digits & maps.digits >> 1;  // bit i: digits from i to i + 1
-    runs &= runs >> 2;                           // ... to i + 3
-    runs &= runs >> 4;                           // ... to i + 7
-    if ((runs & maps.digits >> 8 & maps.digits >> 9) != 0)  // ... to i + 9
+    // A run of more than eight pairs of digits is a run of ten digits or more.
+    if (hasLongRun(maps.digits & maps.digits >> 1))
         return -1;
     return std::popcount(maps.digits & ~(maps.digits << 1));
 }
