@@ -104,6 +104,15 @@ InputFile::InputFile(FileHandle file, std::size_t readSize)
 {
 }
 
+void InputFile::restart(FileHandle file)
+{
+    file_ = std::move(file);
+    begin_ = end_ = 0;
+    ended_ = false;
+    failed_ = block_ == nullptr;
+    fingerprint_ = Fingerprint();
+}
+
 bool InputFile::refill()
 {
     if (ended_ || failed_)
@@ -129,9 +138,16 @@ FileHandle InputFile::release()
 
 OutputFile::OutputFile(FileHandle file)
     : file_(std::move(file)),
-      buffer_(file_.isOpen() ? allocateBuffer(kBufferSize) : nullptr),
-      failed_(buffer_ == nullptr)
+      buffer_(allocateBuffer(kBufferSize)),
+      failed_(buffer_ == nullptr || !file_.isOpen())
 {
+}
+
+void OutputFile::attach(FileHandle file)
+{
+    file_ = std::move(file);
+    used_ = 0;
+    failed_ = buffer_ == nullptr || !file_.isOpen();
 }
 
 bool OutputFile::put(const char* bytes, std::size_t count)

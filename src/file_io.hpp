@@ -69,9 +69,17 @@ public:
     // How many bytes past available() may always be read: they are zero.
     static constexpr std::size_t kReadAhead = 128;
 
-    explicit InputFile(FileHandle file, std::size_t readSize = kBlockSize);
+    explicit InputFile(FileHandle file = FileHandle(), std::size_t readSize = kBlockSize);
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
+
+    // False when there was no memory for the block: then nothing reads.
+    bool ready() const { return block_ != nullptr; }
+    // Starts over on another file, from its position, in the same block,
+    // with a new fingerprint.
+    void restart(FileHandle file);
+    // The block, kBlockSize bytes, for another use while no file is read.
+    char* scratch() { return block_.get(); }
 
     // The bytes read but not yet consumed.
     const char* data() const { return block_.get() + begin_; }
@@ -102,16 +110,22 @@ private:
 // Collects output in a large buffer and writes it out, retrying short
 // writes.  Once a write has failed, every later call fails too.  What is
 // still buffered when the object ends is written out then, so that a
-// conversion that stops on a failure leaves all it converted.  Without an
-// open file it takes no buffer, and every call fails.
+// conversion that stops on a failure leaves all it converted.  Its buffer is
+// taken when it is made, with a file or before one is given to it; without
+// an open file every call fails.
 class OutputFile {
 public:
     static constexpr std::size_t kBufferSize = 256 * 1024;
 
-    explicit OutputFile(FileHandle file);
+    explicit OutputFile(FileHandle file = FileHandle());
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
     ~OutputFile() { flush(); }  // a failure here was, or will be, reported
+
+    // False when there was no memory for the buffer: then nothing writes.
+    bool ready() const { return buffer_ != nullptr; }
+    // Starts writing the file, at its position, with the buffer empty.
+    void attach(FileHandle file);
 
     // Appends count bytes, at most kBufferSize; false when a write has failed.
     bool put(const char* bytes, std::size_t count);

@@ -131,10 +131,40 @@ FileHandle openSpool(const char* folder);
 // Moves the open file's position back to its start; false when it cannot.
 bool rewindFile(const FileHandle& file);
 
-// Opens path for writing bytes as they are, creating the file but not
-// emptying it, in a handle that child processes do not inherit; not open
-// when it cannot.
-FileHandle openForWriting(const char* path);
+// Opens path for writing bytes as they are, creating the file when create
+// is true but never emptying it, in a handle that child processes do not
+// inherit; not open when it cannot.
+FileHandle openForWriting(const char* path, bool create = true);
+
+// True when the folder that would hold a file at path exists and, as far
+// as the system tells without making one, a file may be made in it.
+bool folderTakesFiles(const char* path);
+
+// A file written beside an existing regular file, in its folder, to take
+// its place whole: until commit, the file stands as it was.  What is not
+// committed is gone when the object ends; where the system can, the file
+// has no name until it is whole, so that nothing of it outlives even a
+// process killed on the way.
+class Replacement {
+public:
+    Replacement() = default;
+    Replacement(const Replacement&) = delete;
+    Replacement& operator=(const Replacement&) = delete;
+    ~Replacement();
+
+    // Makes the file beside the regular file that path names, links
+    // followed, which existing holds open; not open when none can be made.
+    FileHandle open(const char* path, const FileHandle& existing);
+    // Flushes file to the disk, gives it the mode and the owner (where the
+    // process may) of the file open in existing, puts it in that file's
+    // place, flushes the folder, and closes both; false when a step failed:
+    // before the last, the old file still stands.
+    bool commit(FileHandle file, FileHandle existing);
+
+private:
+    char* target_ = nullptr;  // the path of the file replaced, links resolved
+    char* name_ = nullptr;    // the replacement's own name, while it has one
+};
 
 // How taking a lock on a file ended.
 enum class Lock { Taken, HeldElsewhere, Unsupported };

@@ -49,22 +49,28 @@ int openRetrying(const char* path, int flags)
     return fd;
 }
 
-// The socket that path names as /dev/stdin or /dev/fd/N, which Linux does
-// not open by those names: that descriptor of the process, duplicated; -1
-// when path names no socket of the process.
-int duplicateNamedSocket(const char* path)
+// The number of the descriptor that path names as one of this process's
+// own (/dev/stdin, /dev/fd/N, /proc/self/fd/N, /proc/PID/fd/N with PID its
+// own) when it is open and is the file that path leads to; -1 otherwise.
+int ownDescriptor(const char* path)
 {
-    const char* digits = std::strcmp(path, "/dev/stdin") == 0    ? "0"
-                         : std::strncmp(path, "/dev/fd/", 8) == 0 ? path + 8
-                                                                  : nullptr;
+    char own[40];
+    std::snprintf(own, sizeof own, "/proc/%ld/fd/", static_cast<long>(::getpid()));
+    const char* digits = nullptr;
+    for (const char* prefix : {"/dev/fd/", "/proc/self/fd/", static_cast<const char*>(own)})
+        if (std::strncmp(path, prefix, std::strlen(prefix)) == 0)
+            digits = path + std::strlen(prefix);
+    if (std::strcmp(path, "/dev/stdin") == 0)
+        digits = "0";
+    if (digits == nullptr || *digits < '0' || *digits > '9')
+        return -1;
+    char* end;
+    const long fd = std::strtol(digits, &end, 10);
     struct stat named, open;
-    if (digits == nullptr || ::stat(path, &named) != 0)
+    if (*end != '\0' || fd > 1'000'000 || ::stat(path, &named) != 0 ||
+        ::fstat(static_cast<int>(fd), &open) != 0 || open.st_dev != named.st_dev || open.st_ino != named.st_ino)
         return -1;
-    const long fd = std::strtol(digits, nullptr, 10);
-    if (fd < 0 || fd > 1'000'000 || ::fstat(static_cast<int>(fd), &open) != 0 || !S_ISSOCK(open.st_mode) ||
-        open.st_dev != named.st_dev || open.st_ino != named.st_ino)
-        return -1;
-    return ::fcntl(static_cast<int>(fd), F_DUPFD_CLOEXEC, 0);
+    return static_cast<int>(fd);
 }
 
 }  // namespace
@@ -106,7 +112,11 @@ FileKind kindOfPath(const char* path)
         return FileKind::Regular;
     if (S_ISBLK(info.st_mode))
         return FileKind::Disk;
-    return S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode) ? FileKind::Stream : FileKind::Other;
+    // A socket is read only as a descriptor already open: one named by its
+    // own path would have to be connected to.
+    if (S_ISSOCK(info.st_mode))
+        return ownDescriptor(path) >= 0 ? FileKind::Stream : FileKind::Other;
+    return S_ISFIFO(info.st_mode) ? FileKind::Stream : FileKind::Other;
 }
 
 bool describePath(const char* path, FileFacts& facts)
@@ -145,9 +155,10 @@ FileHandle openForReading(const char* path)
 
 FileHandle openStream(const char* path)
 {
-    int fd = openRetrying(path, O_RDONLY);
-    if (fd < 0 && errno == ENXIO)
-        fd = duplicateNamedSocket(path);
+    // A stream that the process holds open is taken as it is: opening its
+    // name again would wait for a FIFO's new writer, or fail on a socket.
+    const int own = ownDescriptor(path);
+    const int fd = own >= 0 ? ::fcntl(own, F_DUPFD_CLOEXEC, 0) : openRetrying(path, O_RDONLY);
 #ifdef F_SETPIPE_SZ
     // A pipe of Linux holds 64 KiB; the most it may hold without privileges,
     // 1 MiB by default, takes a quarter of the reads and of the waits on the
@@ -212,9 +223,132 @@ bool rewindFile(const FileHandle& file)
     return ::lseek(file.fd(), 0, SEEK_SET) == 0;
 }
 
-FileHandle openForWriting(const char* path)
+FileHandle openForWriting(const char* path, bool create)
 {
-    return FileHandle(openRetrying(path, O_WRONLY | O_CREAT));
+    return FileHandle(openRetrying(path, O_WRONLY | (create ? O_CREAT : 0)));
+}
+
+namespace {
+
+// The folder part of path, a copy to be freed, or nullptr without memory:
+// "." for a bare name, "/" for a name at the root.
+char* folderOf(const char* path)
+{
+    const char* slash = std::strrchr(path, '/');
+    if (slash == nullptr)
+        return ::strdup(".");
+    return ::strndup(path, slash == path ? 1 : static_cast<std::size_t>(slash - path));
+}
+
+}  // namespace
+
+namespace {
+
+// Gives the file open in fd, which has no name, the name of a link in
+// folder that no file has yet, and returns it (to be freed); nullptr when
+// it cannot.  Through /proc where the system has it, otherwise as the
+// privileged may.
+char* nameUnnamedFile(int fd, const char* folder)
+{
+    const std::size_t size = std::strlen(folder) + 64;
+    char* name = static_cast<char*>(std::malloc(size));
+    char open[40];
+    std::snprintf(open, sizeof open, "/proc/self/fd/%d", fd);
+    for (int attempt = 0; name != nullptr && attempt < 100; ++attempt) {
+        std::snprintf(name, size, "%s/.tabfold-%ld-%d", folder, static_cast<long>(::getpid()), attempt);
+        int linked = ::linkat(AT_FDCWD, open, AT_FDCWD, name, AT_SYMLINK_FOLLOW);
+#ifdef AT_EMPTY_PATH
+        if (linked != 0 && errno == ENOENT)
+            linked = ::linkat(fd, "", AT_FDCWD, name, AT_EMPTY_PATH);
+#endif
+        if (linked == 0)
+            return name;
+        if (errno != EEXIST)
+            break;
+    }
+    std::free(name);
+    return nullptr;
+}
+
+// Flushes the folder's entries to the disk; true where the folder takes no
+// flush.
+bool flushFolder(const char* folder)
+{
+    const int fd = openRetrying(folder, O_RDONLY | O_DIRECTORY);
+    if (fd < 0)
+        return false;
+    const bool flushed = ::fsync(fd) == 0 || errno == EINVAL;
+    return ::close(fd) == 0 && flushed;
+}
+
+}  // namespace
+
+Replacement::~Replacement()
+{
+    if (name_ != nullptr)
+        ::unlink(name_);
+    std::free(name_);
+    std::free(target_);
+}
+
+FileHandle Replacement::open(const char* path, const FileHandle& existing)
+{
+    // The file replaced is the one open in existing, wherever links lead.
+    struct stat named, open;
+    target_ = ::realpath(path, nullptr);
+    if (target_ == nullptr || ::stat(target_, &named) != 0 || ::fstat(existing.fd(), &open) != 0 ||
+        named.st_dev != open.st_dev || named.st_ino != open.st_ino)
+        return FileHandle();
+    char* folder = folderOf(target_);
+    if (folder == nullptr)
+        return FileHandle();
+    int fd = -1;
+#ifdef O_TMPFILE
+    fd = openRetrying(folder, O_WRONLY | O_TMPFILE);  // a file without a name, until it is whole
+#endif
+    const std::size_t size = std::strlen(folder) + sizeof "/.tabfold-XXXXXX";
+    if (fd < 0 && (name_ = static_cast<char*>(std::malloc(size))) != nullptr) {
+        std::snprintf(name_, size, "%s/.tabfold-XXXXXX", folder);
+        fd = ::mkostemp(name_, O_CLOEXEC);
+        if (fd < 0) {
+            std::free(name_);
+            name_ = nullptr;
+        }
+    }
+    std::free(folder);
+    return FileHandle(fd);
+}
+
+bool Replacement::commit(FileHandle file, FileHandle existing)
+{
+    // The replaced file's owner, where this process may give it, then its
+    // mode (a change of owner may clear the mode's set-id bits).
+    struct stat replaced;
+    if (::fsync(file.fd()) != 0 || ::fstat(existing.fd(), &replaced) != 0)
+        return false;
+    [[maybe_unused]] const bool owned = ::fchown(file.fd(), replaced.st_uid, replaced.st_gid) == 0 ||
+                                        ::fchown(file.fd(), static_cast<uid_t>(-1), replaced.st_gid) == 0;
+    ::fchmod(file.fd(), replaced.st_mode & 07777);
+    char* folder = folderOf(target_);
+    if (name_ == nullptr && folder != nullptr)
+        name_ = nameUnnamedFile(file.fd(), folder);
+    const bool replacedWhole = folder != nullptr && name_ != nullptr && file.close() &&
+                               ::rename(name_, target_) == 0;
+    if (replacedWhole) {
+        std::free(name_);  // it is the new spare file's name now
+        name_ = nullptr;
+    }
+    const bool flushed = replacedWhole && flushFolder(folder);
+    std::free(folder);
+    return existing.close() && flushed;
+}
+
+bool folderTakesFiles(const char* path)
+{
+    char* folder = folderOf(path);
+    const bool takes = folder != nullptr && ::access(folder, W_OK | X_OK) == 0;
+    std::free(folder);
+    return takes;
 }
 
 Lock lockExclusively(const FileHandle& file)

@@ -12,6 +12,7 @@
 #include "platform.hpp"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <cwctype>
 #include <fcntl.h>
@@ -441,10 +442,72 @@ bool rewindFile(const FileHandle& file)
     return _lseeki64(file.fd(), 0, SEEK_SET) == 0;
 }
 
-FileHandle openForWriting(const char* path)
+FileHandle openForWriting(const char* path, bool create)
 {
-    return FileHandle(_wopen(systemPath(path).name.c_str(), _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT,
-                             _S_IREAD | _S_IWRITE));
+    return FileHandle(_wopen(systemPath(path).name.c_str(),
+                             _O_WRONLY | (create ? _O_CREAT : 0) | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE));
+}
+
+bool folderTakesFiles(const char* path)
+{
+    // Whether a file may be made there, the folder's rights alone cannot
+    // tell: only that it is a folder.
+    const std::wstring name = systemPath(path).name;
+    const std::size_t slash = name.find_last_of(L'\\');
+    const DWORD attributes =
+        slash == std::wstring::npos ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(name.substr(0, slash + 1).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+Replacement::~Replacement()
+{
+    if (name_ != nullptr)
+        DeleteFileW(toUtf16(name_).c_str());
+    std::free(name_);
+    std::free(target_);
+}
+
+FileHandle Replacement::open(const char*, const FileHandle& existing)
+{
+    // The file replaced is the one open in existing, wherever links lead.
+    const HANDLE handle = handleOf(existing);
+    const DWORD size = GetFinalPathNameByHandleW(handle, nullptr, 0, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    std::wstring target(size, L'\0');
+    const DWORD length =
+        size == 0 ? 0 : GetFinalPathNameByHandleW(handle, target.data(), size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    const std::size_t slash = target.find_last_of(L'\\');
+    if (length == 0 || length >= size || slash == std::wstring::npos)
+        return FileHandle();
+    target.resize(length);
+    const std::wstring base = target.substr(0, slash) + L"\\.tabfold-" + std::to_wstring(GetCurrentProcessId());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::wstring name = base + L"-" + std::to_wstring(attempt) + L".tmp";
+        const HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                        nullptr);
+        if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS)
+            continue;
+        const int fd = descriptorOf(file, _O_WRONLY);
+        if (fd >= 0) {
+            target_ = ::_strdup(toUtf8(target.c_str()).c_str());
+            name_ = ::_strdup(toUtf8(name.c_str()).c_str());
+        }
+        return FileHandle(fd);
+    }
+    return FileHandle();
+}
+
+bool Replacement::commit(FileHandle file, FileHandle existing)
+{
+    // The replaced file must not be open while it is replaced; the system
+    // keeps its attributes and its security for the file that takes its place.
+    const bool flushed = FlushFileBuffers(handleOf(file)) != 0;
+    if (!file.close() || !existing.close() || !flushed || target_ == nullptr || name_ == nullptr ||
+        !ReplaceFileW(toUtf16(target_).c_str(), toUtf16(name_).c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                      nullptr, nullptr))
+        return false;
+    std::free(name_);  // it is the new spare file's name now
+    name_ = nullptr;
+    return true;
 }
 
 Lock lockExclusively(const FileHandle& file)

@@ -8,8 +8,11 @@
 // can be read only once: it is read to its end into a spool, a file of the
 // program's own without a name, before the new spare file is touched, and
 // both passes read the spool.  So the stream may even be read from the new
-// spare file itself.  Every message goes to standard output; failures end
-// the run with a fixed exit status.
+// spare file itself; an existing new spare file is then replaced whole, by
+// a file written beside it, and stands as it was until that file is
+// complete.  Every buffer is taken before any file is opened.  Every
+// message goes to standard output; failures end the run with a fixed exit
+// status.
 
 #include "file_io.hpp"
 #include "platform.hpp"
@@ -38,6 +41,7 @@ enum class Failure {
     ChangedWhileRead,
     CannotSpool,
     CannotWrite,
+    OutOfMemory,
 };
 
 // The message of each failure, which names a path, and its exit status.
@@ -55,6 +59,7 @@ constexpr FailureReport kReports[] = {
     {"can not read %s: it changed during the conversion\n", 5},
     {"can not spool the old spare file in %s\n", 5},
     {"can not write %s\n", kStatusCannotWrite},
+    {"not enough memory to convert %s\n", 5},
 };
 
 // Prints the message of the failure about path; returns its exit status.
@@ -139,36 +144,61 @@ int openOldFile(const char* path, const FileFacts* first, FileFacts& facts, File
 // layer): what a file holds cannot lie.  A file that cannot be compared
 // counts as the old one: refusing it loses nothing.
 bool holdsTheOldFile(const char* path, const FileFacts& facts, const FileFacts& oldFacts,
-                     const FileHandle& old)
+                     const FileHandle& old, char* scratch)
 {
     if (!facts.regular || facts.size != oldFacts.size || !(facts.modified == oldFacts.modified))
         return false;
     constexpr std::size_t kCompared = 64 * 1024;
-    const Buffer bytes = allocateBuffer(2 * kCompared);
+    static_assert(2 * kCompared <= InputFile::kBlockSize);
     const FileHandle candidate = openForReading(path);
-    if (bytes == nullptr || !candidate.isOpen())
+    if (!candidate.isOpen())
         return true;
-    const std::ptrdiff_t oldLength = readFromStart(old, bytes.get(), kCompared);
-    const std::ptrdiff_t length = readFromStart(candidate, bytes.get() + kCompared, kCompared);
+    const std::ptrdiff_t oldLength = readFromStart(old, scratch, kCompared);
+    const std::ptrdiff_t length = readFromStart(candidate, scratch + kCompared, kCompared);
     return oldLength < 0 || length < 0 ||
-           (length == oldLength &&
-            std::memcmp(bytes.get(), bytes.get() + kCompared, static_cast<std::size_t>(length)) == 0);
+           (length == oldLength && std::memcmp(scratch, scratch + kCompared, static_cast<std::size_t>(length)) == 0);
 }
 
-// Opens the new spare file into file, locked and emptied, unless it is a
-// disk, whose records would overwrite what the disk holds, the old spare
-// file itself, open in old, or another run holds it: those are left
-// untouched.  (A stream's bytes cannot be compared: they are read only
-// once.)  Returns 0, or the status of the failure, reported.
-int openNewFile(const char* path, const FileFacts& oldFacts, const FileHandle& old, FileHandle& file)
+// Every buffer of a run, taken before any file is opened, so that a run
+// without the memory for them touches no file.
+struct Workspace {
+    InputFile oldFile;   // reads both passes, and a stream into its spool
+    OutputFile newFile;  // writes the new spare file, and the spool
+    LineBuffer line;
+
+    bool ready() const { return oldFile.ready() && newFile.ready(); }
+};
+
+// The new spare file while the records are written: the file open on its
+// path, locked, and, when a stream's conversion replaces it, the file
+// beside it that takes its place once whole.
+struct NewFile {
+    FileHandle existing;
+    Replacement replacement;
+    bool replacing = false;
+};
+
+// Checks the new spare file before anything is written to it: it is
+// refused when it is a disk, whose records would overwrite what the disk
+// holds, or the old spare file itself (open in old; a stream's bytes
+// cannot be compared, being read only once), or another run holds it.  An
+// existing file is opened into file and locked, never emptied; a missing
+// one is created when create is true, and otherwise only its folder must
+// take files.  Returns 0, or the status of the failure, reported.
+int claimNewFile(const char* path, const FileFacts& oldFacts, const FileHandle& old, Workspace& work, bool create,
+                 FileHandle& file)
 {
-    if (kindOfPath(path) == FileKind::Disk)
+    const FileKind kind = kindOfPath(path);
+    if (kind == FileKind::Disk)
         return report(Failure::NotRegularFile, path);
     FileFacts facts;
     if (describePath(path, facts) &&
-        (sameFile(facts, oldFacts) || (oldFacts.regular && holdsTheOldFile(path, facts, oldFacts, old))))
+        (sameFile(facts, oldFacts) ||
+         (oldFacts.regular && holdsTheOldFile(path, facts, oldFacts, old, work.oldFile.scratch()))))
         return report(Failure::IsOldSpareFile, path);
-    file = openForWriting(path);
+    if (kind == FileKind::Missing && !create)
+        return folderTakesFiles(path) ? kStatusSuccess : report(Failure::CannotOpen, path);
+    file = openForWriting(path, create);
     if (!file.isOpen() || !describeOpenFile(file, facts))
         return report(Failure::CannotOpen, path);
     if (sameFile(facts, oldFacts))
@@ -176,9 +206,48 @@ int openNewFile(const char* path, const FileFacts& oldFacts, const FileHandle& o
     // Where the file system has no locks, the conversion goes on without.
     if (lockExclusively(file) == Lock::HeldElsewhere)
         return report(Failure::LockedElsewhere, path);
-    if (facts.regular && !emptyFile(file))
-        return report(Failure::CannotOpen, path);
     return kStatusSuccess;
+}
+
+// Gives work's newFile the file that the records go to, once the old spare
+// file is open (and a stream spooled): the new spare file, created when
+// missing and emptied when regular; but for a stream's conversion into an
+// existing regular file, a file beside it, which takes its place only once
+// whole (where its folder takes no file, the file itself).  Returns 0, or
+// the status of the failure, reported.
+int startNewFile(const SparePaths& paths, const FileFacts& first, Workspace& work, NewFile& target)
+{
+    const bool existed = target.existing.isOpen();
+    if (!existed) {
+        if (const int status = claimNewFile(paths.newPath, first, FileHandle(), work, true, target.existing))
+            return status;
+    }
+    FileFacts facts;
+    if (!describeOpenFile(target.existing, facts))
+        return report(Failure::CannotOpen, paths.newPath);
+    if (first.stream && existed && facts.regular) {
+        FileHandle beside = target.replacement.open(paths.newPath, target.existing);
+        target.replacing = beside.isOpen();
+        if (target.replacing) {
+            work.newFile.attach(std::move(beside));
+            return kStatusSuccess;
+        }
+    }
+    if (facts.regular && !emptyFile(target.existing))
+        return report(Failure::CannotOpen, paths.newPath);
+    work.newFile.attach(std::move(target.existing));
+    return kStatusSuccess;
+}
+
+// Writes out the last records and closes the new spare file, or, written
+// beside it, puts it in its place.  Returns 0, or the status of the
+// failure, reported.
+int finishNewFile(const SparePaths& paths, Workspace& work, NewFile& target)
+{
+    const bool finished = target.replacing
+        ? work.newFile.flush() && target.replacement.commit(work.newFile.release(), std::move(target.existing))
+        : work.newFile.close();
+    return finished ? kStatusSuccess : report(Failure::CannotWrite, paths.newPath);
 }
 
 // Reports a failed read of a pass: of the old spare file, or of the spool
@@ -194,11 +263,13 @@ int reportReadFailure(const SparePaths& paths)
 // one record line for every further line piece, and flushes them, so that
 // they reach the file even if the next pass cannot start.  Returns 0, or the
 // status of the failure, reported.
-int copyRecords(InputFile& oldFile, const SparePaths& paths, OutputFile& newFile, LineBuffer& line, Side side)
+int copyRecords(Workspace& work, const SparePaths& paths, Side side)
 {
-    if (!skipHeaderLines(oldFile, line))
+    InputFile& oldFile = work.oldFile;
+    OutputFile& newFile = work.newFile;
+    if (!skipHeaderLines(oldFile, work.line))
         return reportReadFailure(paths);
-    switch (copyPieces(oldFile, newFile, side, line)) {
+    switch (copyPieces(oldFile, newFile, side, work.line)) {
     case PassEnd::ReadFailed:
         return reportReadFailure(paths);
     case PassEnd::WriteFailed:
@@ -213,19 +284,20 @@ int copyRecords(InputFile& oldFile, const SparePaths& paths, OutputFile& newFile
 enum class SpoolEnd { Done, ReadFailed, WriteFailed };
 
 // Copies every byte of the stream open in from into the file open in to,
-// up to its end, through the program.
-SpoolEnd copyStream(const FileHandle& from, FileHandle& to)
+// up to its end, through the program, in work's buffers.
+SpoolEnd copyStream(const FileHandle& from, FileHandle& to, Workspace& work)
 {
-    OutputFile copy(std::move(to));
-    const Buffer block = allocateBuffer(InputFile::kBlockSize);
-    SpoolEnd end = block == nullptr ? SpoolEnd::WriteFailed : SpoolEnd::Done;
+    OutputFile& copy = work.newFile;
+    copy.attach(std::move(to));
+    char* const block = work.oldFile.scratch();
+    SpoolEnd end = SpoolEnd::Done;
     while (end == SpoolEnd::Done) {
-        const std::ptrdiff_t got = readSome(from, block.get(), InputFile::kBlockSize);
+        const std::ptrdiff_t got = readSome(from, block, InputFile::kBlockSize);
         if (got == 0)
             break;
         if (got < 0)
             end = SpoolEnd::ReadFailed;
-        else if (!copy.put(block.get(), static_cast<std::size_t>(got)))
+        else if (!copy.put(block, static_cast<std::size_t>(got)))
             end = SpoolEnd::WriteFailed;
     }
     if (end == SpoolEnd::Done && !copy.flush())
@@ -237,7 +309,7 @@ SpoolEnd copyStream(const FileHandle& from, FileHandle& to)
 // Moves every byte of the stream open in from into the file open in to, up
 // to its end: inside the system where it can (a pipe on Linux, which cannot
 // fail to be read: a failure is the file's), through the program elsewhere.
-SpoolEnd moveStream(const FileHandle& from, FileHandle& to)
+SpoolEnd moveStream(const FileHandle& from, FileHandle& to, Workspace& work)
 {
     constexpr std::size_t kMoveSize = 1 << 20;  // as much as a pipe holds
     for (;;) {
@@ -245,7 +317,7 @@ SpoolEnd moveStream(const FileHandle& from, FileHandle& to)
         if (moved == 0)
             return SpoolEnd::Done;
         if (moved == kCannotMove)
-            return copyStream(from, to);
+            return copyStream(from, to, work);
         if (moved < 0)
             return SpoolEnd::WriteFailed;
     }
@@ -255,12 +327,12 @@ SpoolEnd moveStream(const FileHandle& from, FileHandle& to)
 // paths, which then takes the stream's place in file, rewound: both passes
 // read it, and the new spare file is touched only once it is complete.
 // Returns 0, or the status of the failure, reported.
-int spoolStream(const SparePaths& paths, FileHandle& file)
+int spoolStream(const SparePaths& paths, FileHandle& file, Workspace& work)
 {
     FileHandle spool = openSpool(paths.spoolFolder);
     if (!spool.isOpen())
         return report(Failure::CannotSpool, paths.spoolFolder);
-    switch (moveStream(file, spool)) {
+    switch (moveStream(file, spool, work)) {
     case SpoolEnd::ReadFailed:
         return report(Failure::CannotRead, paths.oldPath);
     case SpoolEnd::WriteFailed:
@@ -275,16 +347,17 @@ int spoolStream(const SparePaths& paths, FileHandle& file)
 // The left pass over the old spare file, which it closes, or over the spool
 // of a stream, which comes back in file rewound for the right pass; read
 // becomes the fingerprint of every byte the pass read.
-int copyLeftRecords(FileHandle& file, const SparePaths& paths, OutputFile& newFile, LineBuffer& line,
-                    Fingerprint& read)
+int copyLeftRecords(FileHandle& file, const SparePaths& paths, Workspace& work, Fingerprint& read)
 {
-    InputFile oldFile(std::move(file));
-    if (const int status = copyRecords(oldFile, paths, newFile, line, Side::Left))
+    work.oldFile.restart(std::move(file));
+    if (const int status = copyRecords(work, paths, Side::Left))
         return status;
-    read = oldFile.fingerprint();
-    if (paths.spoolFolder == nullptr)
+    read = work.oldFile.fingerprint();
+    file = work.oldFile.release();
+    if (paths.spoolFolder == nullptr) {
+        file.close();
         return kStatusSuccess;
-    file = oldFile.release();
+    }
     return rewindFile(file) ? kStatusSuccess : report(Failure::CannotSpool, paths.spoolFolder);
 }
 
@@ -294,11 +367,12 @@ int copyLeftRecords(FileHandle& file, const SparePaths& paths, OutputFile& newFi
 // rewritten, appended to or cut short on the way would lend the conversion
 // records that are not its own, or lose some.  The spool is the program's
 // own, and only its bytes are checked.
-int copyRightRecords(FileHandle file, const SparePaths& paths, OutputFile& newFile, LineBuffer& line,
-                     const FileFacts& first, const Fingerprint& leftRead)
+int copyRightRecords(FileHandle file, const SparePaths& paths, Workspace& work, const FileFacts& first,
+                     const Fingerprint& leftRead)
 {
-    InputFile oldFile(std::move(file));
-    if (const int status = copyRecords(oldFile, paths, newFile, line, Side::Right))
+    InputFile& oldFile = work.oldFile;
+    oldFile.restart(std::move(file));
+    if (const int status = copyRecords(work, paths, Side::Right))
         return status;
     if (paths.spoolFolder != nullptr)
         return oldFile.fingerprint() == leftRead ? kStatusSuccess
@@ -322,39 +396,44 @@ int openForRightPass(const SparePaths& paths, const FileFacts& first, FileHandle
     return openOldFile(paths.oldPath, &first, again, file);
 }
 
-// Opens the old spare file, spools it whole if it is a stream, opens the new
-// spare file, and runs the left pass, then the right pass; returns the exit
-// status.  On every failure after the new spare file is opened, it keeps
-// what was converted before it.
+// Takes every buffer, opens the old spare file, checks and locks the new
+// one, spools the old one whole if it is a stream, readies the new one, and
+// runs the left pass, then the right pass; returns the exit status.  On
+// every failure after the new spare file is emptied, it keeps what was
+// converted before it; a replacement beside it is dropped.
 int convert(const SparePaths& given)
 {
+    Workspace work;
+    if (!work.ready())
+        return report(Failure::OutOfMemory, given.oldPath);
     FileFacts first;
     FileHandle oldFile;
     if (const int status = openOldFile(given.oldPath, nullptr, first, oldFile))
         return status;
     const SparePaths paths{given.oldPath, given.newPath, first.stream ? spoolFolder().path : nullptr};
+    // Whatever refuses the new spare file does so before a stream is read.
+    NewFile target;
+    if (const int status = claimNewFile(paths.newPath, first, oldFile, work, !first.stream, target.existing))
+        return status;
     if (first.stream) {
-        if (const int status = spoolStream(paths, oldFile))
+        if (const int status = spoolStream(paths, oldFile, work))
             return status;
     }
-    FileHandle newHandle;
-    if (const int status = openNewFile(paths.newPath, first, oldFile, newHandle))
+    if (const int status = startNewFile(paths, first, work, target))
         return status;
-    OutputFile newFile(std::move(newHandle));
-    LineBuffer line;
 
-    if (!writeNewFileHeader(newFile))
+    if (!writeNewFileHeader(work.newFile))
         return report(Failure::CannotWrite, paths.newPath);
     Fingerprint leftRead;
-    if (const int status = copyLeftRecords(oldFile, paths, newFile, line, leftRead))
+    if (const int status = copyLeftRecords(oldFile, paths, work, leftRead))
         return status;
 
     if (const int status = openForRightPass(paths, first, oldFile))
         return status;
-    if (const int status = copyRightRecords(std::move(oldFile), paths, newFile, line, first, leftRead))
+    if (const int status = copyRightRecords(std::move(oldFile), paths, work, first, leftRead))
         return status;
 
-    return newFile.close() ? kStatusSuccess : report(Failure::CannotWrite, paths.newPath);
+    return finishNewFile(paths, work, target);
 }
 
 // Flushes standard output: a run whose messages were lost is not a success.
