@@ -1,7 +1,6 @@
 #include "file_io.hpp"
 
 #include "platform.hpp"
-#include "vectors.hpp"
 
 #include <cstring>
 #include <utility>
@@ -52,14 +51,7 @@ __attribute__((target("avx2"))) void sumChunksAvx2(std::uint64_t* sums, std::uin
 
 }  // namespace
 
-Fingerprint::Fingerprint()
-#ifdef TABFOLD_SCAN_WITH_AVX2
-    : avx2_(processorHasAvx2())
-#else
-    : avx2_(false)
-#endif
-{
-}
+Fingerprint::Fingerprint(Kernel kernel) : kernel_(kernel) {}
 
 void Fingerprint::add(const char* bytes, std::size_t count)
 {
@@ -90,17 +82,19 @@ bool Fingerprint::operator==(const Fingerprint& other) const
 void Fingerprint::addChunks(const char* chunks, std::size_t count)
 {
 #ifdef TABFOLD_SCAN_WITH_AVX2
-    if (avx2_)
+    if (kernel_ == Kernel::Avx2)
         return sumChunksAvx2(sums_, sumsOfSums_, chunks, count);
 #endif
     sumChunksBaseline(sums_, sumsOfSums_, chunks, count);
 }
 
-InputFile::InputFile(FileHandle file, std::size_t readSize)
+InputFile::InputFile(FileHandle file, std::size_t readSize, Instructions allowed)
     : file_(std::move(file)),
       readSize_(readSize >= 1 && readSize <= kBlockSize ? readSize : kBlockSize),
+      kernel_(chooseKernel(allowed)),
       block_(allocateBuffer(kBlockSize + kReadAhead)),
-      failed_(block_ == nullptr)
+      failed_(block_ == nullptr),
+      fingerprint_(kernel_)
 {
 }
 
@@ -110,7 +104,7 @@ void InputFile::restart(FileHandle file)
     begin_ = end_ = 0;
     ended_ = false;
     failed_ = block_ == nullptr;
-    fingerprint_ = Fingerprint();
+    fingerprint_ = Fingerprint(kernel_);
 }
 
 bool InputFile::refill()

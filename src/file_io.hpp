@@ -10,6 +10,7 @@
 #ifndef TABFOLD_FILE_IO_HPP
 #define TABFOLD_FILE_IO_HPP
 
+#include "instructions.hpp"
 #include "platform.hpp"
 
 #include <cstddef>
@@ -41,7 +42,7 @@ class Fingerprint {
 public:
     static constexpr std::size_t kChunk = 64;
 
-    Fingerprint();
+    explicit Fingerprint(Kernel kernel = chooseKernel());
     // Takes in count more bytes.
     void add(const char* bytes, std::size_t count);
     bool operator==(const Fingerprint& other) const;
@@ -56,20 +57,22 @@ private:
     char pending_[kChunk] = {};  // the start of a chunk still incomplete
     std::size_t pendingCount_ = 0;
     std::uint64_t total_ = 0;
-    bool avx2_;
+    Kernel kernel_;
 };
 
 // Reads an open file in large blocks; the caller takes bytes from the block
 // with available()/consume() and asks for the next with refill().  Each read
 // asks for readSize bytes, kBlockSize unless a test wants blocks to end at
-// other places.  Every byte read goes into the fingerprint.
+// other places.  Every byte read goes into the fingerprint, taken with the
+// kernel that the instructions allowed choose.
 class InputFile {
 public:
     static constexpr std::size_t kBlockSize = 256 * 1024;
     // How many bytes past available() may always be read: they are zero.
     static constexpr std::size_t kReadAhead = 128;
 
-    explicit InputFile(FileHandle file = FileHandle(), std::size_t readSize = kBlockSize);
+    explicit InputFile(FileHandle file = FileHandle(), std::size_t readSize = kBlockSize,
+                       Instructions allowed = Instructions::Widest);
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
 
@@ -99,6 +102,7 @@ public:
 private:
     FileHandle file_;
     std::size_t readSize_;
+    Kernel kernel_;
     Buffer block_;  // not cleared: that costs page faults
     std::size_t begin_ = 0;
     std::size_t end_ = 0;

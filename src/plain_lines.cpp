@@ -543,11 +543,7 @@ bool putLongLine(char*& out, const char* text, const SegmentMaps& maps, unsigned
 }
 
 // What converting the plain lines at the start of a block came to.
-struct BlockResult {
-    std::size_t converted = 0;  // characters
-    const char* lastLine = nullptr;
-    bool writeFailed = false;
-};
+using BlockResult = PlainRun;
 
 // Converts the lines of the segment at text from the line first on, up to
 // the first that is not plain or is at or past the first of them that may
@@ -667,44 +663,22 @@ TABFOLD_AVX2 __attribute__((flatten)) BlockResult convertBlockAvx2(const char* t
 }
 #endif
 
-// convertBlock, in the copy of the variant.
+// convertBlock, in the copy of the kernel.
 template <int skip>
-BlockResult convertBlockWith(const char* text, std::size_t available, OutputFile& out, PlainVariant variant)
+BlockResult convertBlockWith(const char* text, std::size_t available, OutputFile& out, Kernel kernel)
 {
 #ifdef TABFOLD_SCAN_WITH_AVX2
-    if (variant == PlainVariant::Avx2)
+    if (kernel == Kernel::Avx2)
         return convertBlockAvx2<skip>(text, available, out);
 #endif
-    (void)variant;
+    (void)kernel;
     return convertBlock<skip, Baseline>(text, available, out);
 }
 
 }  // namespace
 
-bool convertPlainPieces(InputFile& in, OutputFile& out, Side side, LineBuffer& line, SpareRecord& record,
-                        PlainVariant variant)
+PlainRun convertPlainPieces(const char* text, std::size_t available, OutputFile& out, Side side, Kernel kernel)
 {
-    const BlockResult block = side == Side::Left
-        ? convertBlockWith<0>(in.data(), in.available(), out, variant)
-        : convertBlockWith<3>(in.data(), in.available(), out, variant);
-    if (block.lastLine != nullptr) {
-        // The operations carry the fields of the last line over to the next
-        // piece that lacks some: they are parsed once, here.
-        line.length = static_cast<std::size_t>(in.data() + block.converted - block.lastLine);
-        std::memcpy(line.text, block.lastLine, line.length);
-        line.text[line.length] = '\0';
-        (side == Side::Left ? parseLeftRecord : parseRightRecord)(line, record);
-    }
-    in.consume(block.converted);
-    return !block.writeFailed;
-}
-
-PlainVariant choosePlainVariant(Instructions allowed)
-{
-#ifdef TABFOLD_SCAN_WITH_AVX2
-    if (allowed == Instructions::Widest && processorHasAvx2())
-        return PlainVariant::Avx2;
-#endif
-    (void)allowed;
-    return PlainVariant::Baseline;
+    return side == Side::Left ? convertBlockWith<0>(text, available, out, kernel)
+                              : convertBlockWith<3>(text, available, out, kernel);
 }

@@ -201,9 +201,4 @@ std::ptrdiff_t readFromStart(const FileHandle& file, char* bytes, std::size_t co
 // Writes up to count bytes; returns how many, or -1 on an error.
 std::ptrdiff_t writeSome(const FileHandle& file, const char* bytes, std::size_t count);
 
-// True when the processor, and the system for it, let the program use AVX2,
-// BMI1, BMI2 and POPCNT (asked only on x86; processor.cpp, for every
-// system).
-bool processorHasAvx2();
-
 #endif

@@ -1,9 +1,10 @@
 // What the processor can do, asked once for every system: on x86, whether
-// the copies of the converter and of the fingerprint built for AVX2 can run.
-#include "platform.hpp"
+// the copies of the kernels built for AVX2 can run.
+#include "instructions.hpp"
 
-#if defined(__x86_64__) || defined(__i386__)
-#if __has_include(<sys/platform/x86.h>)
+namespace {
+
+#if defined(TABFOLD_SCAN_WITH_AVX2) && __has_include(<sys/platform/x86.h>)
 // The header is written for C, whose name for bool C++ compilers need not know.
 #define _Bool bool
 #include <sys/platform/x86.h>
@@ -17,7 +18,7 @@ bool processorHasAvx2()
     return CPU_FEATURE_ACTIVE(AVX2) && CPU_FEATURE_ACTIVE(BMI1) && CPU_FEATURE_ACTIVE(BMI2) &&
            CPU_FEATURE_ACTIVE(POPCNT);
 }
-#else
+#elif defined(TABFOLD_SCAN_WITH_AVX2)
 // Elsewhere (Windows, the BSDs, macOS) the compiler's runtime asks it.
 bool processorHasAvx2()
 {
@@ -25,4 +26,15 @@ bool processorHasAvx2()
            __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
 }
 #endif
+
+}  // namespace
+
+Kernel chooseKernel(Instructions allowed)
+{
+#ifdef TABFOLD_SCAN_WITH_AVX2
+    if (allowed == Instructions::Widest && processorHasAvx2())
+        return Kernel::Avx2;
 #endif
+    (void)allowed;
+    return Kernel::Baseline;
+}

@@ -1,6 +1,5 @@
 #include "spare_file.hpp"
 
-#include "plain_lines.hpp"
 #include "scanner.hpp"
 #include "vectors.hpp"
 
@@ -186,33 +185,4 @@ bool writeSpareRecord(OutputFile& out, const SpareRecord& record)
         return false;
     out.commit(formatSpareRecord(record, room));
     return true;
-}
-
-PassEnd copyPieces(InputFile& in, OutputFile& out, Side side, LineBuffer& line, Instructions allowed)
-{
-    const auto parse = side == Side::Left ? parseLeftRecord : parseRightRecord;
-    const PlainVariant variant = choosePlainVariant(allowed);
-    SpareRecord record;
-    // Where plain lines are rare, a try that converts nothing costs more than
-    // the piece: after one, twice as many pieces as the last time, up to 64,
-    // go to the operations before the next try.
-    unsigned idle = 0;
-    unsigned wait = 0;
-    for (;;) {
-        if (wait > 0) {
-            --wait;
-        } else {
-            const char* const from = in.data();
-            if (!convertPlainPieces(in, out, side, line, record, variant))
-                return PassEnd::WriteFailed;
-            idle = in.data() != from ? 0 : std::min(2 * idle + 1, 64u);
-            wait = idle;
-        }
-        const ReadResult read = readLinePiece(in, line);
-        if (read != ReadResult::Piece)
-            return read == ReadResult::End ? PassEnd::Done : PassEnd::ReadFailed;
-        parse(line, record);
-        if (!writeSpareRecord(out, record))
-            return PassEnd::WriteFailed;
-    }
 }

@@ -17,14 +17,6 @@
 // Which record of each data line a pass copies.
 enum class Side { Left, Right };
 
-// Which instructions the fast way of a pass may use: the widest that the
-// processor has (AVX2 on x86), or only those that every processor of its
-// kind has.  Both write the same bytes.
-enum class Instructions { Widest, Baseline };
-
-// How a pass ended.
-enum class PassEnd { Done, ReadFailed, WriteFailed };
-
 // One spare record: the three integers of the columns N1, N2 and LINK#.
 struct SpareRecord {
     std::int32_t N1 = 0;
@@ -65,15 +57,6 @@ bool writeNewFileHeader(OutputFile& out);
 
 // Writes one record line; false if the write failed.
 bool writeSpareRecord(OutputFile& out, const SpareRecord& record);
-
-// Writes the record lines of one pass, from in's position (after the
-// heading) to the end of the old spare file: one for every line piece, the
-// record carrying over the fields that a piece does not supply.  The plain
-// pieces go the fast way of plain_lines.hpp, with the instructions allowed;
-// every other piece through readLinePiece, the parse operation of the side
-// and writeSpareRecord.
-PassEnd copyPieces(InputFile& in, OutputFile& out, Side side, LineBuffer& line,
-                   Instructions allowed = Instructions::Widest);
 
 // The longest record line: three 11-character integers, two blanks, newline.
 constexpr std::size_t kMaxRecordLineLength = 36;

@@ -15,6 +15,7 @@
 // status.
 
 #include "file_io.hpp"
+#include "pass.hpp"
 #include "platform.hpp"
 #include "spare_file.hpp"
 

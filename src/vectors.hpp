@@ -6,22 +6,14 @@
 #ifndef TABFOLD_VECTORS_HPP
 #define TABFOLD_VECTORS_HPP
 
+#include "instructions.hpp"
+
 #include <bit>
 #include <cstdint>
 #include <cstring>
 
-// x86 processors gather the marks of a vector comparison with one
-// instruction; elsewhere the words of the mask are gathered by multiplying.
-#if defined(__SSE2__) && !defined(TABFOLD_PORTABLE_SCANNER)
-#define TABFOLD_SCAN_WITH_SSE2 1
+#ifdef TABFOLD_SCAN_WITH_SSE2
 #include <emmintrin.h>
-#endif
-
-// On x86, a second copy of the converter, and of the fingerprint of what is
-// read, is built for the processors that have AVX2 and BMI2, and chosen when
-// the program runs on one.
-#if defined(TABFOLD_SCAN_WITH_SSE2) && (defined(__x86_64__) || defined(__i386__))
-#define TABFOLD_SCAN_WITH_AVX2 1
 #endif
 
 namespace vectors {

@@ -8,6 +8,7 @@
 #define TABFOLD_CONVERSIONS_HPP
 
 #include "file_io.hpp"
+#include "pass.hpp"
 #include "spare_check.hpp"
 #include "spare_file.hpp"
 
@@ -62,7 +63,7 @@ inline std::string convertWith(std::FILE* oldFile, std::size_t readSize, Instruc
     LineBuffer line;
     require(writeNewFileHeader(out), "header");
     for (const Side side : {Side::Left, Side::Right}) {
-        InputFile in(FileHandle(descriptorOf(oldFile)), readSize);
+        InputFile in(FileHandle(descriptorOf(oldFile)), readSize, allowed);
         require(skipHeaderLines(in, line), "skip");
         require(copyPieces(in, out, side, line, allowed) == PassEnd::Done, "pass");
     }

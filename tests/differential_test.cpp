@@ -2,6 +2,7 @@
 // each rule and on many generated ones: the plain reference conversion of
 // conversions.hpp, which scans with strtoll and writes with snprintf.
 #include "conversions.hpp"
+#include "plain_lines.hpp"
 
 #include <gtest/gtest.h>
 
@@ -93,6 +94,55 @@ TEST(Differential, ConversionAndCheckAgreeWithTheCLibrary)
         const std::size_t readSize = readSizes[random() % std::size(readSizes)];
         ASSERT_EQ(differences(file, readSize), "") << "old spare file:\n" << file;
         ASSERT_EQ(checkDifferences(file, readSize), "") << "old spare file:\n" << file;
+    }
+}
+
+// A block of plain data lines, as the fast ways take them: six integers of
+// one to eight digits without a leading zero, blanks and tabs between, each
+// line shorter than 56 characters with its newline; their count varies, so
+// that their ends fall on every place of the 64-character chunks.
+std::string plainLines(std::mt19937& random, int lines)
+{
+    std::string block;
+    for (int i = 0; i < lines; ++i) {
+        std::string line = random() % 2 ? " " : "";
+        for (int field = 0; field < 6; ++field) {
+            std::string number = std::to_string(1 + random() % 9);
+            for (unsigned digits = random() % 8; digits > 0 && line.size() + number.size() < 40; --digits)
+                number += char('0' + random() % 10);
+            line += number + (random() % 4 ? " " : "\t");
+        }
+        block += line + "\n";
+    }
+    return block;
+}
+
+// Plain data must go the fast way, whole, on every kernel and both sides:
+// the operations would write the same bytes, only slower, so no comparison
+// of bytes can tell.  The checker passes over the same lines at once.
+TEST(Differential, PlainLinesGoTheFastWay)
+{
+    std::mt19937 random(64);
+    for (int i = 0; i < 300; ++i) {
+        const std::string block = plainLines(random, 1 + static_cast<int>(random() % 200));
+        const std::string padded = block + std::string(InputFile::kReadAhead, '\0');
+        const std::size_t beforeLast = block.size() > 1 ? block.rfind('\n', block.size() - 2) : std::string::npos;
+        const char* const lastLine = padded.c_str() + (beforeLast == std::string::npos ? 0 : beforeLast + 1);
+        for (const Instructions allowed : {Instructions::Widest, Instructions::Baseline}) {
+            for (const Side side : {Side::Left, Side::Right}) {
+                std::FILE* newFile = std::tmpfile();
+                ASSERT_NE(newFile, nullptr);
+                OutputFile out(FileHandle(descriptorOf(newFile)));
+                const PlainRun run = convertPlainPieces(padded.c_str(), block.size(), out, side, chooseKernel(allowed));
+                EXPECT_TRUE(out.close());
+                std::fclose(newFile);
+                ASSERT_EQ(run.converted, block.size()) << block;
+                ASSERT_EQ(run.lastLine, lastLine) << block;
+            }
+        }
+        CheckState state;
+        state.pieces = 2;  // past the heading
+        ASSERT_EQ(passPlainLines(state, padded.c_str(), block.size()), block.size()) << block;
     }
 }
 
