@@ -88,23 +88,21 @@ void Fingerprint::addChunks(const char* chunks, std::size_t count)
     sumChunksBaseline(sums_, sumsOfSums_, chunks, count);
 }
 
-InputFile::InputFile(FileHandle file, std::size_t readSize, Instructions allowed)
+InputFile::InputFile(FileHandle file, std::size_t readSize)
     : file_(std::move(file)),
       readSize_(readSize >= 1 && readSize <= kBlockSize ? readSize : kBlockSize),
-      kernel_(chooseKernel(allowed)),
       block_(allocateBuffer(kBlockSize + kReadAhead)),
-      failed_(block_ == nullptr),
-      fingerprint_(kernel_)
+      failed_(block_ == nullptr)
 {
 }
 
-void InputFile::restart(FileHandle file)
+void InputFile::restart(FileHandle file, Fingerprint* fingerprint)
 {
     file_ = std::move(file);
     begin_ = end_ = 0;
     ended_ = false;
     failed_ = block_ == nullptr;
-    fingerprint_ = Fingerprint(kernel_);
+    fingerprint_ = fingerprint;
 }
 
 bool InputFile::refill()
@@ -120,7 +118,8 @@ bool InputFile::refill()
     begin_ = 0;
     end_ = static_cast<std::size_t>(got);
     std::memset(block_.get() + end_, 0, kReadAhead);
-    fingerprint_.add(block_.get(), end_);
+    if (fingerprint_ != nullptr)
+        fingerprint_->add(block_.get(), end_);
     return true;
 }
 

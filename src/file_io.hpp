@@ -63,24 +63,23 @@ private:
 // Reads an open file in large blocks; the caller takes bytes from the block
 // with available()/consume() and asks for the next with refill().  Each read
 // asks for readSize bytes, kBlockSize unless a test wants blocks to end at
-// other places.  Every byte read goes into the fingerprint, taken with the
-// kernel that the instructions allowed choose.
+// other places.  Every byte read goes into the fingerprint that the caller
+// gives, if it gives one.
 class InputFile {
 public:
     static constexpr std::size_t kBlockSize = 256 * 1024;
     // How many bytes past available() may always be read: they are zero.
     static constexpr std::size_t kReadAhead = 128;
 
-    explicit InputFile(FileHandle file = FileHandle(), std::size_t readSize = kBlockSize,
-                       Instructions allowed = Instructions::Widest);
+    explicit InputFile(FileHandle file = FileHandle(), std::size_t readSize = kBlockSize);
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
 
     // False when there was no memory for the block: then nothing reads.
     bool ready() const { return block_ != nullptr; }
     // Starts over on another file, from its position, in the same block,
-    // with a new fingerprint.
-    void restart(FileHandle file);
+    // adding what it reads to fingerprint, when there is one.
+    void restart(FileHandle file, Fingerprint* fingerprint = nullptr);
     // The block, kBlockSize bytes, for another use while no file is read.
     char* scratch() { return block_.get(); }
 
@@ -93,22 +92,18 @@ public:
     // end of the file, or on a read error (then failed() is true).
     bool refill();
     bool failed() const { return failed_; }
-    // Of every byte read so far.
-    const Fingerprint& fingerprint() const { return fingerprint_; }
-    const FileHandle& handle() const { return file_; }
     // Gives the file up, to be read again: the object reads no more.
     FileHandle release();
 
 private:
     FileHandle file_;
     std::size_t readSize_;
-    Kernel kernel_;
     Buffer block_;  // not cleared: that costs page faults
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
     bool ended_ = false;
     bool failed_ = false;
-    Fingerprint fingerprint_;
+    Fingerprint* fingerprint_ = nullptr;
 };
 
 // Collects output in a large buffer and writes it out, retrying short

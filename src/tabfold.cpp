@@ -71,12 +71,10 @@ int report(Failure failure, const char* path)
     return entry.status;
 }
 
-// The two paths of one run, as given on the command line, and the folder of
-// the spool when the old spare file is a stream.
+// The two paths of one run, as given on the command line.
 struct SparePaths {
     const char* oldPath;
     const char* newPath;
-    const char* spoolFolder = nullptr;
 };
 
 // True when both descriptions are of one file, whatever paths led to it.
@@ -251,34 +249,39 @@ int finishNewFile(const SparePaths& paths, Workspace& work, NewFile& target)
     return finished ? kStatusSuccess : report(Failure::CannotWrite, paths.newPath);
 }
 
-// Reports a failed read of a pass: of the old spare file, or of the spool
-// of a stream.  Returns the status.
-int reportReadFailure(const SparePaths& paths)
+// What both passes read, chosen once, at the first opening: the old spare
+// file, opened again for the right pass and found unchanged at its end, or
+// the spool of a stream, rewound, which is the program's own, so that only
+// its two readings must agree.  Each pass's reading leaves its fingerprint.
+struct PassSource {
+    const char* oldPath = nullptr;
+    const char* spoolFolder = nullptr;  // a stream's, where its spool is made
+    FileFacts first;                    // what the first opening found
+    FileHandle file;                    // open for the next pass
+    Fingerprint read[2];                // of every byte each pass read, left first
+
+    bool stream() const { return spoolFolder != nullptr; }
+};
+
+// Opens the old spare file at path into source; returns 0, or the status of
+// the failure, reported.
+int openSource(const char* path, PassSource& source)
 {
-    if (paths.spoolFolder != nullptr)
-        return report(Failure::CannotSpool, paths.spoolFolder);
-    return report(Failure::CannotRead, paths.oldPath);
+    source.oldPath = path;
+    if (const int status = openOldFile(path, nullptr, source.first, source.file))
+        return status;
+    if (source.first.stream)
+        source.spoolFolder = spoolFolder().path;
+    return kStatusSuccess;
 }
 
-// One pass: skips the two heading pieces of the old spare file, then writes
-// one record line for every further line piece, and flushes them, so that
-// they reach the file even if the next pass cannot start.  Returns 0, or the
-// status of the failure, reported.
-int copyRecords(Workspace& work, const SparePaths& paths, Side side)
+// Reports a failed read of a pass: of the old spare file, or of the spool
+// of a stream.  Returns the status.
+int reportReadFailure(const PassSource& source)
 {
-    InputFile& oldFile = work.oldFile;
-    OutputFile& newFile = work.newFile;
-    if (!skipHeaderLines(oldFile, work.line))
-        return reportReadFailure(paths);
-    switch (copyPieces(oldFile, newFile, side, work.line)) {
-    case PassEnd::ReadFailed:
-        return reportReadFailure(paths);
-    case PassEnd::WriteFailed:
-        return report(Failure::CannotWrite, paths.newPath);
-    case PassEnd::Done:
-        break;
-    }
-    return newFile.flush() ? kStatusSuccess : report(Failure::CannotWrite, paths.newPath);
+    if (source.stream())
+        return report(Failure::CannotSpool, source.spoolFolder);
+    return report(Failure::CannotRead, source.oldPath);
 }
 
 // How copying a stream into its spool ended.
@@ -324,77 +327,77 @@ SpoolEnd moveStream(const FileHandle& from, FileHandle& to, Workspace& work)
     }
 }
 
-// Reads the stream open in file to its end into a spool in the folder of
-// paths, which then takes the stream's place in file, rewound: both passes
-// read it, and the new spare file is touched only once it is complete.
-// Returns 0, or the status of the failure, reported.
-int spoolStream(const SparePaths& paths, FileHandle& file, Workspace& work)
+// Reads the stream open in source to its end into a spool, which then
+// takes the stream's place, rewound: both passes read it, and the new spare
+// file is touched only once it is complete.  Returns 0, or the status of the
+// failure, reported.
+int spoolStream(PassSource& source, Workspace& work)
 {
-    FileHandle spool = openSpool(paths.spoolFolder);
+    FileHandle spool = openSpool(source.spoolFolder);
     if (!spool.isOpen())
-        return report(Failure::CannotSpool, paths.spoolFolder);
-    switch (moveStream(file, spool, work)) {
+        return report(Failure::CannotSpool, source.spoolFolder);
+    switch (moveStream(source.file, spool, work)) {
     case SpoolEnd::ReadFailed:
-        return report(Failure::CannotRead, paths.oldPath);
+        return report(Failure::CannotRead, source.oldPath);
     case SpoolEnd::WriteFailed:
-        return report(Failure::CannotSpool, paths.spoolFolder);
+        return report(Failure::CannotSpool, source.spoolFolder);
     case SpoolEnd::Done:
         break;
     }
-    file = std::move(spool);
-    return rewindFile(file) ? kStatusSuccess : report(Failure::CannotSpool, paths.spoolFolder);
+    source.file = std::move(spool);
+    return rewindFile(source.file) ? kStatusSuccess : report(Failure::CannotSpool, source.spoolFolder);
 }
 
-// The left pass over the old spare file, which it closes, or over the spool
-// of a stream, which comes back in file rewound for the right pass; read
-// becomes the fingerprint of every byte the pass read.
-int copyLeftRecords(FileHandle& file, const SparePaths& paths, Workspace& work, Fingerprint& read)
-{
-    work.oldFile.restart(std::move(file));
-    if (const int status = copyRecords(work, paths, Side::Left))
-        return status;
-    read = work.oldFile.fingerprint();
-    file = work.oldFile.release();
-    if (paths.spoolFolder == nullptr) {
-        file.close();
-        return kStatusSuccess;
-    }
-    return rewindFile(file) ? kStatusSuccess : report(Failure::CannotSpool, paths.spoolFolder);
-}
-
-// The right pass over the old spare file, or over its spool, which it
-// closes.  It must have read the bytes that the left pass read, and the old
-// spare file must end the pass as its first opening found it: a file
-// rewritten, appended to or cut short on the way would lend the conversion
-// records that are not its own, or lose some.  The spool is the program's
-// own, and only its bytes are checked.
-int copyRightRecords(FileHandle file, const SparePaths& paths, Workspace& work, const FileFacts& first,
-                     const Fingerprint& leftRead)
-{
-    InputFile& oldFile = work.oldFile;
-    oldFile.restart(std::move(file));
-    if (const int status = copyRecords(work, paths, Side::Right))
-        return status;
-    if (paths.spoolFolder != nullptr)
-        return oldFile.fingerprint() == leftRead ? kStatusSuccess
-                                                 : report(Failure::CannotSpool, paths.spoolFolder);
-    FileFacts facts;
-    if (!describeOpenState(oldFile.handle(), facts))
-        return report(Failure::CannotRead, paths.oldPath);
-    return sameState(facts, first) && oldFile.fingerprint() == leftRead
-        ? kStatusSuccess
-        : report(Failure::ChangedWhileRead, paths.oldPath);
-}
-
-// Opens into file what the right pass reads: the old spare file again, or,
-// already there, the spool of a stream.  Returns 0, or the status of the
+// Readies source for the right pass: the old spare file, closed after the
+// left pass, opened again and checked to be the file first found,
+// unchanged; or the spool, rewound.  Returns 0, or the status of the
 // failure, reported.
-int openForRightPass(const SparePaths& paths, const FileFacts& first, FileHandle& file)
+int reopenSource(PassSource& source)
 {
-    if (paths.spoolFolder != nullptr)
-        return kStatusSuccess;
+    if (source.stream())
+        return rewindFile(source.file) ? kStatusSuccess : report(Failure::CannotSpool, source.spoolFolder);
+    source.file.close();
     FileFacts again;
-    return openOldFile(paths.oldPath, &first, again, file);
+    return openOldFile(source.oldPath, &source.first, again, source.file);
+}
+
+// Checks, after the right pass, that it read the bytes that the left pass
+// read, and that the old spare file ends as its first opening found it: a
+// file rewritten, appended to or cut short on the way would lend the
+// conversion records that are not its own, or lose some.  Returns 0, or the
+// status of the failure, reported.
+int checkReadings(const PassSource& source)
+{
+    const bool same = source.read[0] == source.read[1];
+    if (source.stream())
+        return same ? kStatusSuccess : report(Failure::CannotSpool, source.spoolFolder);
+    FileFacts facts;
+    if (!describeOpenState(source.file, facts))
+        return report(Failure::CannotRead, source.oldPath);
+    return same && sameState(facts, source.first) ? kStatusSuccess
+                                                  : report(Failure::ChangedWhileRead, source.oldPath);
+}
+
+// One pass over source: skips the two heading pieces, then writes one
+// record line for every further line piece, and flushes them, so that they
+// reach the file even if the next pass cannot start.  Returns 0, or the
+// status of the failure, reported.
+int copyPass(PassSource& source, Side side, const SparePaths& paths, Workspace& work)
+{
+    if (side == Side::Right) {
+        if (const int status = reopenSource(source))
+            return status;
+    }
+    InputFile& oldFile = work.oldFile;
+    oldFile.restart(std::move(source.file), &source.read[side == Side::Left ? 0 : 1]);
+    const bool headed = skipHeaderLines(oldFile, work.line);
+    const PassEnd end = headed ? copyPieces(oldFile, work.newFile, side, work.line) : PassEnd::ReadFailed;
+    source.file = oldFile.release();
+    if (end == PassEnd::ReadFailed)
+        return reportReadFailure(source);
+    if (end == PassEnd::WriteFailed || !work.newFile.flush())
+        return report(Failure::CannotWrite, paths.newPath);
+    return side == Side::Right ? checkReadings(source) : kStatusSuccess;
 }
 
 // Takes every buffer, opens the old spare file, checks and locks the new
@@ -402,38 +405,32 @@ int openForRightPass(const SparePaths& paths, const FileFacts& first, FileHandle
 // runs the left pass, then the right pass; returns the exit status.  On
 // every failure after the new spare file is emptied, it keeps what was
 // converted before it; a replacement beside it is dropped.
-int convert(const SparePaths& given)
+int convert(const SparePaths& paths)
 {
     Workspace work;
     if (!work.ready())
-        return report(Failure::OutOfMemory, given.oldPath);
-    FileFacts first;
-    FileHandle oldFile;
-    if (const int status = openOldFile(given.oldPath, nullptr, first, oldFile))
+        return report(Failure::OutOfMemory, paths.oldPath);
+    PassSource source;
+    if (const int status = openSource(paths.oldPath, source))
         return status;
-    const SparePaths paths{given.oldPath, given.newPath, first.stream ? spoolFolder().path : nullptr};
     // Whatever refuses the new spare file does so before a stream is read.
     NewFile target;
-    if (const int status = claimNewFile(paths.newPath, first, oldFile, work, !first.stream, target.existing))
+    if (const int status = claimNewFile(paths.newPath, source.first, source.file, work, !source.stream(),
+                                        target.existing))
         return status;
-    if (first.stream) {
-        if (const int status = spoolStream(paths, oldFile, work))
+    if (source.stream()) {
+        if (const int status = spoolStream(source, work))
             return status;
     }
-    if (const int status = startNewFile(paths, first, work, target))
+    if (const int status = startNewFile(paths, source.first, work, target))
         return status;
 
     if (!writeNewFileHeader(work.newFile))
         return report(Failure::CannotWrite, paths.newPath);
-    Fingerprint leftRead;
-    if (const int status = copyLeftRecords(oldFile, paths, work, leftRead))
-        return status;
-
-    if (const int status = openForRightPass(paths, first, oldFile))
-        return status;
-    if (const int status = copyRightRecords(std::move(oldFile), paths, work, first, leftRead))
-        return status;
-
+    for (const Side side : {Side::Left, Side::Right}) {
+        if (const int status = copyPass(source, side, paths, work))
+            return status;
+    }
     return finishNewFile(paths, work, target);
 }
 

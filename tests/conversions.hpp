@@ -54,7 +54,9 @@ inline std::string contentsOf(std::FILE* file)
 
 // The conversion by the program's own code, reading readSize bytes at a
 // time: plain lines straight from the block, with the instructions allowed,
-// and every other piece through the operations.
+// and every other piece through the operations.  The fingerprint of each
+// pass's reading, taken with the same instructions, must be the baseline
+// one of the whole file.
 inline std::string convertWith(std::FILE* oldFile, std::size_t readSize, Instructions allowed)
 {
     std::FILE* newFile = std::tmpfile();
@@ -62,10 +64,16 @@ inline std::string convertWith(std::FILE* oldFile, std::size_t readSize, Instruc
     OutputFile out(FileHandle(descriptorOf(newFile)));
     LineBuffer line;
     require(writeNewFileHeader(out), "header");
+    Fingerprint whole(Kernel::Baseline);
+    const std::string bytes = contentsOf(oldFile);
+    whole.add(bytes.data(), bytes.size());
     for (const Side side : {Side::Left, Side::Right}) {
-        InputFile in(FileHandle(descriptorOf(oldFile)), readSize, allowed);
+        InputFile in(FileHandle(), readSize);
+        Fingerprint read(chooseKernel(allowed));
+        in.restart(FileHandle(descriptorOf(oldFile)), &read);
         require(skipHeaderLines(in, line), "skip");
         require(copyPieces(in, out, side, line, allowed) == PassEnd::Done, "pass");
+        require(read == whole, "fingerprint");
     }
     require(out.close(), "close");
     const std::string converted = contentsOf(newFile);
