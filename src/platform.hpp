@@ -82,6 +82,10 @@ char** argumentsInUtf8(int argc, char* argv[]);
 // spell in UTF-8, whatever the console's code page.
 void printMessage(const char* format, const char* text);
 
+// Prints the message on standard error, as printMessage does on standard
+// output.
+void printError(const char* format, const char* text);
+
 // What kind of file a path names, following links.  A disk is a block
 // device: a whole disk, a partition or a volume.
 enum class FileKind { Missing, Regular, Stream, Disk, Other };

@@ -98,6 +98,11 @@ void printMessage(const char* format, const char* text)
     std::printf(format, text);
 }
 
+void printError(const char* format, const char* text)
+{
+    std::fprintf(stderr, format, text);
+}
+
 bool describeOpenState(const FileHandle& file, FileFacts& facts)
 {
     return describeOpenFile(file, facts);

@@ -307,12 +307,16 @@ char** argumentsInUtf8(int argc, char* argv[])
     return utf8;
 }
 
-void printMessage(const char* format, const char* text)
+namespace {
+
+// Prints the message on the stream: on a console as UTF-16, elsewhere as
+// the bytes it is.
+void printTo(std::FILE* stream, const char* format, const char* text)
 {
-    const auto out = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdout)));
+    const auto out = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
     DWORD mode;
     if (!GetConsoleMode(out, &mode)) {
-        std::printf(format, text);
+        std::fprintf(stream, format, text);
         return;
     }
     const int length = std::snprintf(nullptr, 0, format, text);
@@ -321,13 +325,25 @@ void printMessage(const char* format, const char* text)
     std::string message(static_cast<std::size_t>(length), '\0');
     std::snprintf(message.data(), message.size() + 1, format, text);
     const std::wstring wide = toUtf16(message.c_str());
-    std::fflush(stdout);
+    std::fflush(stream);
     DWORD written = 0;
     // Where the console takes no UTF-16, the bytes go as they are, and a
     // failure there is kept by the stream as any other.
     if (!WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr) ||
         written != wide.size())
-        std::fputs(message.c_str(), stdout);
+        std::fputs(message.c_str(), stream);
+}
+
+}  // namespace
+
+void printMessage(const char* format, const char* text)
+{
+    printTo(stdout, format, text);
+}
+
+void printError(const char* format, const char* text)
+{
+    printTo(stderr, format, text);
 }
 
 FileKind kindOfPath(const char* path)

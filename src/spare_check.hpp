@@ -96,4 +96,39 @@ void printFindings(const char* path, const LineBuffer& piece, const PieceReport&
 // Prints the finding about a line too long for one piece.
 void printLongLine(const char* path, const LongLine& longLine);
 
+// Checks the old spare file that in reads, from its start, in pieces as the
+// conversion reads it.  Tells visitor.piece(piece, report) of every piece
+// it takes one at a time, visitor.plainLines(from, to) of the plain data
+// line pieces it passes over at once (numbered from 0, the heading's
+// included: from is the first, to one past the last), and
+// visitor.longLine(longLine) of every line read as more than one piece,
+// once it has ended.  Returns how the reading ended: the end of the file,
+// or a read error.
+template <class Visitor>
+ReadResult checkOldSpareFile(InputFile& in, CheckState& state, Visitor&& visitor)
+{
+    LineBuffer piece;
+    PieceReport report;
+    LongLine longLine;
+    for (;;) {
+        // Most data lines are plain: they are passed over a block at a time.
+        if (state.pieces >= 2 && state.linePieces == 0) {
+            const std::uint64_t from = state.pieces;
+            in.consume(passPlainLines(state, in.data(), in.available()));
+            if (state.pieces > from)
+                visitor.plainLines(from, state.pieces);
+        }
+        const ReadResult read = readLinePiece(in, piece);
+        if (read != ReadResult::Piece) {
+            if (read == ReadResult::End && finishFile(state, longLine))
+                visitor.longLine(longLine);
+            return read;
+        }
+        const bool isLong = checkPiece(state, piece, report, longLine);
+        visitor.piece(piece, report);
+        if (isLong)
+            visitor.longLine(longLine);
+    }
+}
+
 #endif

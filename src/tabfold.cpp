@@ -17,6 +17,7 @@
 #include "file_io.hpp"
 #include "pass.hpp"
 #include "platform.hpp"
+#include "shell.hpp"
 #include "spare_file.hpp"
 
 #include <cstdio>
@@ -29,46 +30,14 @@ namespace {
 
 constexpr int kStatusSuccess = 0;
 constexpr int kStatusUsage = 1;
+constexpr int kStatusCannotConvert = 5;
 constexpr int kStatusCannotWrite = 255;
-
-// Every way a conversion can fail.
-enum class Failure {
-    CannotOpen,
-    NotRegularFile,
-    IsOldSpareFile,
-    LockedElsewhere,
-    ChangedBeforeReopening,
-    CannotRead,
-    ChangedWhileRead,
-    CannotSpool,
-    CannotWrite,
-    OutOfMemory,
-};
-
-// The message of each failure, which names a path, and its exit status.
-struct FailureReport {
-    const char* format;
-    int status;
-};
-constexpr FailureReport kReports[] = {
-    {"can not open %s\n", 5},
-    {"can not open %s: not a regular file\n", 5},
-    {"can not open %s: it is the old spare file\n", 5},
-    {"can not open %s: it is locked by another program\n", 5},
-    {"can not open %s: it changed during the conversion\n", 5},
-    {"can not read %s\n", 5},
-    {"can not read %s: it changed during the conversion\n", 5},
-    {"can not spool the old spare file in %s\n", 5},
-    {"can not write %s\n", kStatusCannotWrite},
-    {"not enough memory to convert %s\n", 5},
-};
 
 // Prints the message of the failure about path; returns its exit status.
 int report(Failure failure, const char* path)
 {
-    const FailureReport& entry = kReports[static_cast<int>(failure)];
-    printMessage(entry.format, path);
-    return entry.status;
+    printMessage(messageOf(failure), path);
+    return failure == Failure::CannotWrite ? kStatusCannotWrite : kStatusCannotConvert;
 }
 
 // The two paths of one run, as given on the command line.
@@ -77,63 +46,13 @@ struct SparePaths {
     const char* newPath;
 };
 
-// True when both descriptions are of one file, whatever paths led to it.
-bool sameFile(const FileFacts& a, const FileFacts& b)
-{
-    return a.volume == b.volume && a.index == b.index && a.indexHigh == b.indexHigh;
-}
-
-// True when both descriptions show the same size, modification time and
-// change time.
-bool sameState(const FileFacts& a, const FileFacts& b)
-{
-    return a.size == b.size && a.modified == b.modified && a.changed == b.changed;
-}
-
-// Checks the description of the old spare file at this opening: a regular
-// file or a stream at the first (first is nullptr), and at the reopening the
-// very file that the first opening found, unchanged.  Returns 0, or the
-// status of the failure, reported.
-int checkOpening(const char* path, const FileFacts& facts, const FileFacts* first)
-{
-    if (first == nullptr)
-        return facts.regular || facts.stream ? kStatusSuccess : report(Failure::NotRegularFile, path);
-    return sameFile(facts, *first) && sameState(facts, *first)
-        ? kStatusSuccess
-        : report(Failure::ChangedBeforeReopening, path);
-}
-
-// Checks the kind of file that the old spare file's path names before an
-// opening, which would wait for a device: a regular file or a stream at the
-// first opening (first is nullptr), and a regular file again at the
-// reopening.  Returns 0, or the status of the failure, reported.
-int checkKind(const char* path, FileKind kind, const FileFacts* first)
-{
-    if (kind == FileKind::Missing)
-        return report(Failure::CannotOpen, path);
-    if (first != nullptr)
-        return kind == FileKind::Regular ? kStatusSuccess : report(Failure::ChangedBeforeReopening, path);
-    return kind == FileKind::Regular || kind == FileKind::Stream ? kStatusSuccess
-                                                                 : report(Failure::NotRegularFile, path);
-}
-
 // Opens the old spare file for one pass into file and describes it in facts;
-// first is what its first opening found, or nullptr at that opening.  Only a
-// stream's opening waits, for a FIFO's writer.  A file that turns from one
-// kind into the other at the opening has changed.  Returns 0, or the status
-// of the failure, reported.
+// first is what its first opening found, or nullptr at that opening.
+// Returns 0, or the status of the failure, reported.
 int openOldFile(const char* path, const FileFacts* first, FileFacts& facts, FileHandle& file)
 {
-    const FileKind kind = kindOfPath(path);
-    if (const int status = checkKind(path, kind, first))
-        return status;
-    const bool stream = kind == FileKind::Stream;
-    file = stream ? openStream(path) : openForReading(path);
-    if (!file.isOpen() || !describeOpenFile(file, facts))
-        return report(Failure::CannotOpen, path);
-    if (facts.stream != stream)
-        return report(Failure::ChangedBeforeReopening, path);
-    return checkOpening(path, facts, first);
+    Failure failure;
+    return openOldSpareFile(path, first, facts, file, failure) ? kStatusSuccess : report(failure, path);
 }
 
 // True when the file at path, described in facts, holds what the old spare
@@ -434,13 +353,6 @@ int convert(const SparePaths& paths)
     return finishNewFile(paths, work, target);
 }
 
-// Flushes standard output: a run whose messages were lost is not a success.
-int finishStandardOutput(int status)
-{
-    const bool lost = std::fflush(stdout) != 0 || std::ferror(stdout);
-    return lost && status == kStatusSuccess ? kStatusCannotWrite : status;
-}
-
 }  // namespace
 
 // Checks the command line, announces both files and converts; returns the
@@ -455,7 +367,9 @@ int runConversion(int argc, char* argv[])
     printMessage("old spare file is %s\n", paths.oldPath);
     printMessage("new spare file is %s\n", paths.newPath);
     std::fflush(stdout);  // both announcements precede any opening
-    return finishStandardOutput(convert(paths));
+    const int status = convert(paths);
+    // A run whose messages were lost is not a success.
+    return !finishStandardOutput() && status == kStatusSuccess ? kStatusCannotWrite : status;
 }
 
 int main(int argc, char* argv[])

@@ -10,6 +10,7 @@
 
 #include "file_io.hpp"
 #include "platform.hpp"
+#include "shell.hpp"
 #include "spare_check.hpp"
 #include "spare_file.hpp"
 
@@ -25,24 +26,11 @@ constexpr int kStatusTrouble = 2;
 
 // Says on standard error why the file at path cannot be checked; returns
 // the status.
-int complain(const char* format, const char* path)
+int complain(Failure failure, const char* path)
 {
-    std::fputs("tabfold-check: ", stderr);
-    std::fprintf(stderr, format, path);
+    printError("%s", "tabfold-check: ");
+    printError(messageOf(failure), path);
     return kStatusTrouble;
-}
-
-// Opens the file at path, a regular file or a stream, into file; 0, or the
-// status of the failure, told.
-int openChecked(const char* path, FileHandle& file)
-{
-    const FileKind kind = kindOfPath(path);
-    if (kind == FileKind::Missing)
-        return complain("can not open %s\n", path);
-    if (kind != FileKind::Regular && kind != FileKind::Stream)
-        return complain("can not open %s: not a regular file\n", path);
-    file = kind == FileKind::Stream ? openStream(path) : openForReading(path);
-    return file.isOpen() ? kStatusClean : complain("can not open %s\n", path);
 }
 
 // Prints the summary line of the file at path.
@@ -61,45 +49,42 @@ void printSummary(const char* path, const CheckState& state, std::uint64_t lines
 // summary; returns the status it deserves.
 int checkFile(const char* path)
 {
+    FileFacts facts;
     FileHandle file;
-    if (const int status = openChecked(path, file))
-        return status;
+    Failure failure;
+    if (!openOldSpareFile(path, nullptr, facts, file, failure))
+        return complain(failure, path);
     InputFile in(std::move(file));
-    LineBuffer piece;
     CheckState state;
-    PieceReport report;
-    LongLine longLine;
-    std::uint64_t linesWithFindings = 0;
-    std::uint64_t lastLineWithFinding = 0;
-    const auto note = [&](std::uint64_t line) {
-        linesWithFindings += line != lastLineWithFinding;
-        lastLineWithFinding = line;
-    };
-    ReadResult read;
-    for (;;) {
-        // Most data lines are plain: they are passed over a block at a time.
-        if (state.pieces >= 2 && state.linePieces == 0)
-            in.consume(passPlainLines(state, in.data(), in.available()));
-        if ((read = readLinePiece(in, piece)) != ReadResult::Piece)
-            break;
-        const bool isLong = checkPiece(state, piece, report, longLine);
-        if (hasFinding(report)) {
-            note(report.line);
-            printFindings(path, piece, report);
+    // Counts the lines with findings, each once, and prints the findings.
+    struct Printer {
+        const char* path;
+        std::uint64_t linesWithFindings = 0;
+        std::uint64_t lastLineWithFinding = 0;
+
+        void note(std::uint64_t line)
+        {
+            linesWithFindings += line != lastLineWithFinding;
+            lastLineWithFinding = line;
         }
-        if (isLong) {
+        void piece(const LineBuffer& piece, const PieceReport& report)
+        {
+            if (hasFinding(report)) {
+                note(report.line);
+                printFindings(path, piece, report);
+            }
+        }
+        void plainLines(std::uint64_t, std::uint64_t) {}
+        void longLine(const LongLine& longLine)
+        {
             note(longLine.line);
             printLongLine(path, longLine);
         }
-    }
-    if (read == ReadResult::Error)
-        return complain("can not read %s\n", path);
-    if (finishFile(state, longLine)) {
-        note(longLine.line);
-        printLongLine(path, longLine);
-    }
-    printSummary(path, state, linesWithFindings);
-    return linesWithFindings > 0 ? kStatusFindings : kStatusClean;
+    } printer{path};
+    if (checkOldSpareFile(in, state, printer) == ReadResult::Error)
+        return complain(Failure::CannotRead, path);
+    printSummary(path, state, printer.linesWithFindings);
+    return printer.linesWithFindings > 0 ? kStatusFindings : kStatusClean;
 }
 
 }  // namespace
@@ -109,7 +94,7 @@ int main(int argc, char* argv[])
     prepareProcess();
     char** const paths = argumentsInUtf8(argc, argv);
     if (argc < 2) {
-        std::fputs("usage: tabfold-check spare2in1lineFile...\n", stderr);
+        printError("%s", "usage: tabfold-check spare2in1lineFile...\n");
         return kStatusTrouble;
     }
     int status = kStatusClean;
@@ -117,8 +102,8 @@ int main(int argc, char* argv[])
         const int checked = checkFile(paths[i]);
         status = checked > status ? checked : status;
     }
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fputs("tabfold-check: can not write standard output\n", stderr);
+    if (!finishStandardOutput()) {
+        printError("%s", "tabfold-check: can not write standard output\n");
         return kStatusTrouble;
     }
     return status;

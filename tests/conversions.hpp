@@ -254,6 +254,18 @@ inline std::string pieceDifferences(const PieceReport& report, const ReferencePi
     return "";
 }
 
+// What checkOldSpareFile tells, to the function for pieces taken one at a
+// time and the one for plain lines passed over at once.
+template <class OnPiece, class OnPlainLines>
+struct CheckVisitor {
+    OnPiece onPiece;
+    OnPlainLines onPlainLines;
+
+    void piece(const LineBuffer&, const PieceReport& report) { onPiece(report); }
+    void plainLines(std::uint64_t from, std::uint64_t to) { onPlainLines(from, to); }
+    void longLine(const LongLine&) {}
+};
+
 // Checks the old spare file of bytes as tabfold-check does, reading readSize
 // bytes at a time, and holds every piece it tells of, and every plain line
 // it passes over, against the C library's view of it and against the
@@ -272,9 +284,6 @@ inline std::string checkDifferences(const std::string& bytes, std::size_t readSi
     InputFile in(FileHandle(descriptorOf(oldFile)), readSize);
     std::rewind(refFile);
     CheckState state;
-    LineBuffer piece;
-    PieceReport report;
-    LongLine longLine;
     ReferencePiece ref;
     std::uint64_t index = 0, line = 1, lastSupplied[6] = {};
     std::int32_t written[6] = {}, before[6] = {};
@@ -294,27 +303,27 @@ inline std::string checkDifferences(const std::string& bytes, std::size_t readSi
         line += ref.text[ref.length - 1] == '\n';
         ++index;
     };
-    while (found.empty()) {
-        if (state.pieces >= 2 && state.linePieces == 0) {
-            const std::uint64_t from = state.pieces;
-            in.consume(passPlainLines(state, in.data(), in.available()));
-            for (; found.empty() && index < state.pieces; count()) {
-                next();
-                report = {};
-                report.line = line;
-                report.integers = 6;
-                report.plain = true;
-                found = pieceDifferences(report, ref, index, line, lastSupplied, written, before);
-            }
-            require(!found.empty() || (index == state.pieces && from <= state.pieces), "plain lines");
-        }
-        if (!found.empty() || readLinePiece(in, piece) != ReadResult::Piece)
-            break;
-        checkPiece(state, piece, report, longLine);
-        next();
-        found = pieceDifferences(report, ref, index, line, lastSupplied, written, before);
-        count();
-    }
+    // What the check tells, held against the reference as it comes, up to
+    // the first difference.
+    CheckVisitor comparer{[&](const PieceReport& report) {
+                   if (!found.empty())
+                       return;
+                   next();
+                   found = pieceDifferences(report, ref, index, line, lastSupplied, written, before);
+                   count();
+               },
+               [&](std::uint64_t from, std::uint64_t to) {
+                   require(!found.empty() || index == from, "plain lines");
+                   for (; found.empty() && index < to; count()) {
+                       next();
+                       PieceReport plain;
+                       plain.line = line;
+                       plain.integers = 6;
+                       plain.plain = true;
+                       found = pieceDifferences(plain, ref, index, line, lastSupplied, written, before);
+                   }
+               }};
+    require(checkOldSpareFile(in, state, comparer) == ReadResult::End, "check");
     if (found.empty() && (ref.read(refFile) || state.dataPieces != pieces))
         found = "pieces: " + std::to_string(state.dataPieces) + " checked, " + std::to_string(pieces) + " converted";
     std::fclose(oldFile);
