@@ -26,13 +26,6 @@ bool isSign(char c)
     return c == '+' || c == '-';
 }
 
-// True when the piece ends its line: with its newline, or, shorter than a
-// full piece, at the end of the file.
-bool endsLine(const LineBuffer& piece)
-{
-    return piece.length < LineBuffer::kMaxPieceLength || piece.text[piece.length - 1] == '\n';
-}
-
 // Counts the piece into the line it belongs to, and the line into the file
 // once the piece ends it; true, with longLine told, when that line took
 // more than one piece.
@@ -54,8 +47,8 @@ bool countPiece(CheckState& state, const LineBuffer& piece, bool heading, LongLi
 }
 
 // Fills in where and how the scan of the piece stopped, after the integers
-// that the report holds.
-void findStop(const LineBuffer& piece, PieceReport& report)
+// that the report holds; fileEnds when the file ends right after the piece.
+void findStop(const LineBuffer& piece, bool fileEnds, PieceReport& report)
 {
     std::size_t at = report.integers > 0 ? report.found[report.integers - 1].end : 0;
     while (at < piece.length && isBlank(piece.text[at]))
@@ -64,12 +57,12 @@ void findStop(const LineBuffer& piece, PieceReport& report)
     if (at < piece.length)
         report.stop = isSign(piece.text[at]) ? ScanStop::LoneSign : ScanStop::Character;
     else
-        report.stop = endsLine(piece) ? ScanStop::LineEnd : ScanStop::PieceEnd;
+        report.stop = piece.text[piece.length - 1] == '\n' || fileEnds ? ScanStop::LineEnd : ScanStop::PieceEnd;
 }
 
 // Scans a data line piece into the report, and notes which fields it
 // supplies: all six at once where the piece is plain, as most are.
-void scanDataPiece(CheckState& state, const LineBuffer& piece, PieceReport& report)
+void scanDataPiece(CheckState& state, const LineBuffer& piece, bool fileEnds, PieceReport& report)
 {
     if (plainIntegers(piece.text, piece.length) == kFields) {
         report.integers = kFields;
@@ -79,7 +72,7 @@ void scanDataPiece(CheckState& state, const LineBuffer& piece, PieceReport& repo
         report.seventh = read > kFields;
         report.integers = report.seventh ? kFields : read;
         if (read < kFields)
-            findStop(piece, report);
+            findStop(piece, fileEnds, report);
     }
     for (int field = 0; field < kFields; ++field) {
         if (field < report.integers)
@@ -206,7 +199,7 @@ const char* fieldOf(int index)
 
 }  // namespace
 
-bool checkPiece(CheckState& state, const LineBuffer& piece, PieceReport& report, LongLine& longLine)
+bool checkPiece(CheckState& state, const LineBuffer& piece, bool fileEnds, PieceReport& report, LongLine& longLine)
 {
     report = {};
     report.line = state.line;
@@ -217,7 +210,7 @@ bool checkPiece(CheckState& state, const LineBuffer& piece, PieceReport& report,
         report.integers = scanIntegers(piece.text, std::end(piece.text), report.found, kFields);
     } else {
         ++state.dataPieces;
-        scanDataPiece(state, piece, report);
+        scanDataPiece(state, piece, fileEnds, report);
     }
     return countPiece(state, piece, report.heading, longLine);
 }

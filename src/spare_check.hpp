@@ -67,9 +67,10 @@ struct CheckState {
 };
 
 // Takes the next line piece of the file into state and tells what it gives
-// in report.  When the piece ends its line and that line took more than one
-// piece, longLine tells so and the result is true.
-bool checkPiece(CheckState& state, const LineBuffer& piece, PieceReport& report, LongLine& longLine);
+// in report; fileEnds when the file ends right after it.  When the piece
+// ends its line and that line took more than one piece, longLine tells so
+// and the result is true.
+bool checkPiece(CheckState& state, const LineBuffer& piece, bool fileEnds, PieceReport& report, LongLine& longLine);
 
 // Takes, all at once, the whole lines at the start of the available
 // characters at text that are plain data lines: a single piece of six
@@ -124,7 +125,9 @@ ReadResult checkOldSpareFile(InputFile& in, CheckState& state, Visitor&& visitor
                 visitor.longLine(longLine);
             return read;
         }
-        const bool isLong = checkPiece(state, piece, report, longLine);
+        // Only a piece without a newline may be the file's last.
+        const bool fileEnds = piece.text[piece.length - 1] != '\n' && in.available() == 0 && !in.refill();
+        const bool isLong = checkPiece(state, piece, fileEnds, report, longLine);
         visitor.piece(piece, report);
         if (isLong)
             visitor.longLine(longLine);

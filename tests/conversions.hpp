@@ -165,6 +165,7 @@ struct ReferencePiece {
     long long values[7] = {};
     std::size_t begins[7] = {}, ends[7] = {};
     std::size_t stopAt = 0;        // the first non-blank after the last integer
+    bool endsLine = false;         // its newline, or the end of the file, follows
 
     bool read(std::FILE* file)
     {
@@ -172,6 +173,9 @@ struct ReferencePiece {
         if (std::fgets(text, 255, file) == nullptr)
             return false;
         length = static_cast<std::size_t>(std::ftell(file) - before);
+        const int next = std::getc(file);
+        endsLine = text[length - 1] == '\n' || next == EOF;
+        std::ungetc(next, file);
         long long v[7];
         count = std::max(0, std::sscanf(text, "%lld%lld%lld%lld%lld%lld%lld", v, v + 1, v + 2, v + 3, v + 4,
                                         v + 5, v + 6));
@@ -190,7 +194,6 @@ struct ReferencePiece {
         stopAt = static_cast<std::size_t>(p - text);
         return true;
     }
-    bool endsLine() const { return length < 254 || text[length - 1] == '\n'; }
     bool beyond(int i) const { return values[i] < INT32_MIN || values[i] > INT32_MAX; }
     std::int32_t value(int i) const
     {
@@ -235,11 +238,11 @@ inline std::string pieceDifferences(const PieceReport& report, const ReferencePi
     if (report.heading)
         return "";
     if (report.plain && (ref.count != 6 || ref.beyond(0) || ref.beyond(1) || ref.beyond(2) || ref.beyond(3) ||
-                         ref.beyond(4) || ref.beyond(5) || !ref.endsLine()))
+                         ref.beyond(4) || ref.beyond(5) || !ref.endsLine))
         return mismatch(index, "plain");
     if (report.integers < 6 &&
         (report.stopAt != ref.stopAt ||
-         report.stop != (ref.stopAt == ref.length ? (ref.endsLine() ? ScanStop::LineEnd : ScanStop::PieceEnd)
+         report.stop != (ref.stopAt == ref.length ? (ref.endsLine ? ScanStop::LineEnd : ScanStop::PieceEnd)
                          : ref.text[ref.stopAt] == '-' || ref.text[ref.stopAt] == '+' ? ScanStop::LoneSign
                                                                                      : ScanStop::Character)))
         return mismatch(index, "stop");
