@@ -87,7 +87,7 @@ struct Baseline {
             const Bytes bytes = bytesAt(p + at);
             const ByteMask digit = digitBytes(bytes);
             maps.digits |= maskBits(digit) << at;
-            maps.zeros |= maskBits(bytes == '0') << at;
+            maps.zeros |= maskBits(bytes == kFirstDigit) << at;
             maps.newlines |= maskBits(bytes == '\n') << at;
             known &= digit | spaceBytes(bytes);
         }
@@ -101,9 +101,9 @@ struct Baseline {
         ChunkSigns chunk;
         for (std::size_t at = 0; at < kChunk; at += sizeof(Bytes)) {
             const Bytes bytes = bytesAt(p + at);
-            const ByteMask sign = (bytes == '+') | (bytes == '-');
+            const ByteMask sign = signBytes(bytes);
             chunk.signs |= maskBits(sign) << at;
-            chunk.minuses |= maskBits(bytes == '-') << at;
+            chunk.minuses |= maskBits(bytes == kMinus) << at;
             chunk.others |= maskBits(~(sign | digitBytes(bytes) | spaceBytes(bytes))) << at;
         }
         return chunk;
@@ -154,17 +154,28 @@ struct Avx2 {
                                  _mm256_set1_epi8(static_cast<char>(low + shift - 1)));
     }
 
+    // The classes of characters, as vectors.hpp defines them.
+    TABFOLD_AVX2 static __m256i equal(__m256i bytes, char c) { return _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(c)); }
+    TABFOLD_AVX2 static __m256i digits(__m256i bytes) { return between<kFirstDigit, kLastDigit>(bytes); }
+    TABFOLD_AVX2 static __m256i spaces(__m256i bytes)
+    {
+        return _mm256_or_si256(between<kFirstControlSpace, kLastControlSpace>(bytes), equal(bytes, kBlank));
+    }
+    TABFOLD_AVX2 static __m256i signs(__m256i bytes)
+    {
+        return _mm256_or_si256(equal(bytes, kPlus), equal(bytes, kMinus));
+    }
+
     TABFOLD_AVX2 static ChunkMaps mapChunk(const char* p, Known& known)
     {
         ChunkMaps maps;
         for (std::size_t at = 0; at < kChunk; at += 32) {
             const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + at));
-            const __m256i digit = between<'0', '9'>(bytes);
-            const __m256i space = _mm256_or_si256(between<'\t', '\r'>(bytes),
-                                                  _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(' ')));
+            const __m256i digit = digits(bytes);
+            const __m256i space = spaces(bytes);
             maps.digits |= maskOf(digit) << at;
-            maps.zeros |= maskOf(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('0'))) << at;
-            maps.newlines |= maskOf(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('\n'))) << at;
+            maps.zeros |= maskOf(equal(bytes, kFirstDigit)) << at;
+            maps.newlines |= maskOf(equal(bytes, '\n')) << at;
             known = _mm256_and_si256(known, _mm256_or_si256(digit, space));
         }
         return maps;
@@ -177,13 +188,10 @@ struct Avx2 {
         ChunkSigns chunk;
         for (std::size_t at = 0; at < kChunk; at += 32) {
             const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + at));
-            const __m256i sign = _mm256_or_si256(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('+')),
-                                                 _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('-')));
-            const __m256i known = _mm256_or_si256(
-                _mm256_or_si256(sign, between<'0', '9'>(bytes)),
-                _mm256_or_si256(between<'\t', '\r'>(bytes), _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(' '))));
+            const __m256i sign = signs(bytes);
+            const __m256i known = _mm256_or_si256(_mm256_or_si256(sign, digits(bytes)), spaces(bytes));
             chunk.signs |= maskOf(sign) << at;
-            chunk.minuses |= maskOf(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('-'))) << at;
+            chunk.minuses |= maskOf(equal(bytes, kMinus)) << at;
             chunk.others |= (~maskOf(known) & 0xFFFFFFFF) << at;
         }
         return chunk;
@@ -263,12 +271,6 @@ std::size_t mapSegment(const char* text, std::size_t length, SegmentMaps& maps, 
     // Rare, but for the zeros after the data in the last chunk of a block.
     other = Isa::allKnown(known) ? static_cast<unsigned>(length) : firstOther(text, length);
     return newlines;
-}
-
-// True for the characters + and -.
-bool isSign(char c)
-{
-    return c == '+' || c == '-';
 }
 
 // Maps the signs of the segment of length characters at text; returns where

@@ -18,8 +18,7 @@ int leadingBetween(Word word, unsigned low, unsigned high)
 // How many bytes of the word, from the first, are whitespace.
 int leadingSpaces(Word word)
 {
-    const Word spaces = bytesBetween(word, '\t', '\r') | bytesBetween(word, ' ', ' ');
-    return std::countr_zero(~spaces & kHighBits) / 8;
+    return std::countr_zero(~spaceBytes(word) & kHighBits) / 8;
 }
 
 // The characters of a piece shorter than the window, as bitmaps: bit i
@@ -52,8 +51,7 @@ int stopOfPiece(const char* text, const PieceMaps& maps)
     Word others = maps.others;
     for (;;) {
         const int at = std::countr_zero(others);
-        const bool sign = text[at] == '-' || text[at] == '+';
-        if (!sign || (maps.digits >> (at + 1) & 1) == 0)
+        if (!isSign(text[at]) || (maps.digits >> (at + 1) & 1) == 0)
             return at;
         others &= others - 1;
     }
@@ -84,7 +82,7 @@ int scanShortPiece(const char* text, const PieceMaps& maps, int skip,
         const int start = std::countr_zero(starts);
         const int digits = std::countr_one(maps.digits >> start);
         const auto value = static_cast<std::int32_t>(digitsValue(wordAt(text + start), digits));
-        const bool negative = (signedDigits >> start) & 1 && text[start - 1] == '-';
+        const bool negative = (signedDigits >> start) & 1 && text[start - 1] == kMinus;
         *fields[filled] = negative ? -value : value;
     }
     return filled;
@@ -98,12 +96,12 @@ const char* scanInteger(const char* text, const char* p, const char* limit, Scan
     for (int spaces = 8; spaces == 8; p += spaces)
         spaces = leadingSpaces(loadWord(p, limit));
     const char* const begin = p;
-    const bool negative = *p == '-';
-    if (*p == '-' || *p == '+')
+    const bool negative = *p == kMinus;
+    if (isSign(*p))
         ++p;
     int digits = 0;
     for (int more = 8; more == 8; digits += more)
-        more = leadingBetween(loadWord(p + digits, limit), '0', '9');
+        more = leadingBetween(loadWord(p + digits, limit), kFirstDigit, kLastDigit);
     if (digits == 0)
         return nullptr;
     const Word magnitude = magnitudeOf(p, digits, limit);

@@ -14,17 +14,8 @@ namespace {
 // The fields' names, as the new spare file's heading gives them.
 constexpr const char* kFieldNames[kFields] = {"N1", "N2", "LINK#", "N1", "N2", "LINK#"};
 
-// True for the characters that the scanner skips before an integer.
-bool isBlank(char c)
-{
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-// True for + and -.
-bool isSign(char c)
-{
-    return c == '+' || c == '-';
-}
+using characters::isSign;
+using characters::isSpace;
 
 // Counts the piece into the line it belongs to, and the line into the file
 // once the piece ends it; true, with longLine told, when that line took
@@ -51,7 +42,7 @@ bool countPiece(CheckState& state, const LineBuffer& piece, bool heading, LongLi
 void findStop(const LineBuffer& piece, bool fileEnds, PieceReport& report)
 {
     std::size_t at = report.integers > 0 ? report.found[report.integers - 1].end : 0;
-    while (at < piece.length && isBlank(piece.text[at]))
+    while (at < piece.length && isSpace(piece.text[at]))
         ++at;
     report.stopAt = at;
     if (at < piece.length)

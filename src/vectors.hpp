@@ -16,7 +16,37 @@
 #include <emmintrin.h>
 #endif
 
+// The classes of characters that a "%d" field knows, as isspace() and
+// isdigit() know them in the "C" locale, and the signs; every test of a
+// character, a word or a vector, on every kernel, is made of these.
+namespace characters {
+
+constexpr char kBlank = ' ';
+constexpr char kFirstControlSpace = '\t';  // tab, newline, vertical tab, form feed
+constexpr char kLastControlSpace = '\r';   // and carriage return
+constexpr char kFirstDigit = '0';
+constexpr char kLastDigit = '9';
+constexpr char kPlus = '+';
+constexpr char kMinus = '-';
+
+constexpr bool isSpace(char c)
+{
+    return c == kBlank || (c >= kFirstControlSpace && c <= kLastControlSpace);
+}
+constexpr bool isDigit(char c)
+{
+    return c >= kFirstDigit && c <= kLastDigit;
+}
+constexpr bool isSign(char c)
+{
+    return c == kPlus || c == kMinus;
+}
+
+}  // namespace characters
+
 namespace vectors {
+
+using namespace characters;
 
 // Eight characters in one word, the first in its lowest byte; also a bitmap
 // of 64 characters, bit i for character i.
@@ -72,12 +102,24 @@ constexpr Word bytesBetween(Word word, unsigned low, unsigned high)
     return atLeastLow & ~aboveHigh & ~word & kHighBits;
 }
 
+// Marks, with its high bit, each byte of the word that is whitespace.
+constexpr Word spaceBytes(Word word)
+{
+    return bytesBetween(word, kFirstControlSpace, kLastControlSpace) | bytesBetween(word, kBlank, kBlank);
+}
+
+// Marks, with its high bit, each byte of the word that is a digit.
+constexpr Word digitBytes(Word word)
+{
+    return bytesBetween(word, kFirstDigit, kLastDigit);
+}
+
 // The value of the first count (1 to 8) bytes of the word, all digits.
 inline Word digitsValue(Word word, int count)
 {
     // Each digit to its value, the bytes after them shifted out, so that the
     // number fills the top of the word behind leading zeros.
-    Word v = (word - kOnes * '0') << (64 - 8 * count);
+    Word v = (word - kOnes * kFirstDigit) << (64 - 8 * count);
     // Neighbouring digits combine into 2-, then 4-, then 8-digit values.
     v = (v * 10) + (v >> 8);
     v = (((v & 0x000000FF000000FF) * (100 + (1000000ULL << 32))) +
@@ -133,14 +175,17 @@ inline ByteMask bytesBetween(Bytes bytes)
 
 inline ByteMask digitBytes(Bytes bytes)
 {
-    return bytesBetween<'0', '9'>(bytes);
+    return bytesBetween<kFirstDigit, kLastDigit>(bytes);
 }
 
-// Whitespace as isspace() knows it in the "C" locale: blank, or tab to
-// carriage return.
 inline ByteMask spaceBytes(Bytes bytes)
 {
-    return (bytes == ' ') | bytesBetween<'\t', '\r'>(bytes);
+    return (bytes == kBlank) | bytesBetween<kFirstControlSpace, kLastControlSpace>(bytes);
+}
+
+inline ByteMask signBytes(Bytes bytes)
+{
+    return (bytes == kPlus) | (bytes == kMinus);
 }
 
 }  // namespace vectors

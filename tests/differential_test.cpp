@@ -6,10 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -94,6 +96,25 @@ TEST(Differential, ConversionAndCheckAgreeWithTheCLibrary)
         const std::size_t readSize = readSizes[random() % std::size(readSizes)];
         ASSERT_EQ(differences(file, readSize), "") << "old spare file:\n" << file;
         ASSERT_EQ(checkDifferences(file, readSize), "") << "old spare file:\n" << file;
+    }
+}
+
+// Each class of characters, as a character, a word and a vector of the
+// program see it, is the C library's in the "C" locale, for every byte.
+TEST(Differential, CharacterClassesAreTheCLibrarys)
+{
+    using namespace vectors;
+    for (int c = 0; c < 256; ++c) {
+        const char ch = static_cast<char>(c);
+        const bool space = std::isspace(c) != 0, digit = std::isdigit(c) != 0, sign = c == '+' || c == '-';
+        const Word word = kOnes * static_cast<unsigned char>(c);
+        const Bytes bytes = Bytes{} + static_cast<unsigned char>(c);
+        const Word lanes = 0xFFFF;
+        EXPECT_EQ(std::make_tuple(isSpace(ch), isDigit(ch), isSign(ch)), std::make_tuple(space, digit, sign)) << c;
+        EXPECT_EQ(std::make_tuple(spaceBytes(word), digitBytes(word)),
+                  std::make_tuple(kHighBits * space, kHighBits * digit)) << c;
+        EXPECT_EQ(std::make_tuple(maskBits(spaceBytes(bytes)), maskBits(digitBytes(bytes)), maskBits(signBytes(bytes))),
+                  std::make_tuple(lanes * space, lanes * digit, lanes * sign)) << c;
     }
 }
 
