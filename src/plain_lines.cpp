@@ -1,5 +1,31 @@
+// The fast way through a block: one plain line, followed from the bytes
+// read to its record line.
+//
+// 1. convertBlock takes the block a segment at a time, from the start of a
+//    line: one chunk of 64 characters at first, twice as many each time, up
+//    to 64 chunks, so that a block whose lines are seldom plain costs little.
+// 2. mapSegment classifies every chunk of the segment with the kernel's
+//    mapChunk (plain_lines_baseline.hpp, plain_lines_avx2.hpp): bitmaps of
+//    its digits, its zeros and its newlines (plain_lines_chunks.hpp), and
+//    whether any character is neither a digit nor whitespace.  The newlines
+//    are flattened into the list of where each line ends.  Signs are mapped
+//    only where they come (mapSigns).
+// 3. convertLines takes the lines one after the other: through a window of
+//    the digits' bitmap at the line's start, findFields finds the places
+//    and lengths of the three integers that the pass copies, with no branch
+//    on the characters; putRecordLine copies their digits, padded as
+//    "%-3d %-3d %d\n" pads them, straight into the output buffer.
+// 4. Lines with signs or leading zeros go through findPrinted, which finds
+//    the integers as printing their values writes them; longer lines
+//    through findLongFields.  The first line that is not plain (or not
+//    whole) ends the run: the pass gives it to the operations of the
+//    formats, and parses the last line converted for the fields it carries
+//    over.
 #include "plain_lines.hpp"
 
+#include "plain_lines_avx2.hpp"
+#include "plain_lines_baseline.hpp"
+#include "plain_lines_chunks.hpp"
 #include "platform.hpp"
 #include "scanner.hpp"
 #include "vectors.hpp"
@@ -8,18 +34,13 @@
 #include <bit>
 #include <cstring>
 
-#ifdef TABFOLD_SCAN_WITH_AVX2
-#include <immintrin.h>
-#endif
-
 namespace {
 
-using namespace vectors;
+using namespace plain;
 
 // A block is converted a segment at a time: its characters are classified
 // into bitmaps, one word for each chunk of 64 characters, and its lines are
 // then taken one after the other.  A segment begins where a line begins.
-constexpr std::size_t kChunk = 64;
 constexpr std::size_t kSegmentChunks = 64;
 constexpr std::size_t kSegment = kChunk * kSegmentChunks;
 
@@ -35,21 +56,6 @@ constexpr std::size_t kMostPlainLines = kSegment / 6;
 // where the input file keeps zeros; writing a field reads a vector past it.
 static_assert(InputFile::kReadAhead >= kChunk + sizeof(Bytes));
 
-// One chunk of characters as bitmaps, bit i for character i.
-struct ChunkMaps {
-    Word digits = 0;
-    Word zeros = 0;  // the digit 0
-    Word newlines = 0;
-};
-
-// One chunk's signs, and the characters that are neither digits,
-// whitespace nor signs, as bitmaps.
-struct ChunkSigns {
-    Word signs = 0;
-    Word minuses = 0;
-    Word others = 0;
-};
-
 // The characters of a segment as bitmaps stored a byte at a time: bit j of
 // byte k stands for character 8 * k + j, on either byte order.  The word
 // after the last is zero, for the windows.
@@ -62,155 +68,6 @@ struct SegmentMaps {
     // flattening writes regardless.
     unsigned ends[kSegment + 2];
 };
-
-// The first count bytes set, the rest clear, for count from 0 to 16: the
-// sixteen bytes that start count bytes before the end of a run of sixteen
-// set bytes followed by sixteen clear ones.
-Bytes firstBytes(unsigned count)
-{
-    static constexpr unsigned char kSlide[32] = {
-        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-    return bytesAt(reinterpret_cast<const char*>(kSlide) + 16 - count);
-}
-
-// The steps that depend on the instructions at hand, with what every x86-64
-// processor has (or portably elsewhere): sixteen characters at a time.
-struct Baseline {
-    // Lane by lane, whether every character so far was a digit or whitespace.
-    using Known = ByteMask;
-    static constexpr Known kAllKnown = ~ByteMask{};
-
-    static ChunkMaps mapChunk(const char* p, Known& known)
-    {
-        ChunkMaps maps;
-        for (std::size_t at = 0; at < kChunk; at += sizeof(Bytes)) {
-            const Bytes bytes = bytesAt(p + at);
-            const ByteMask digit = digitBytes(bytes);
-            maps.digits |= maskBits(digit) << at;
-            maps.zeros |= maskBits(bytes == kFirstDigit) << at;
-            maps.newlines |= maskBits(bytes == '\n') << at;
-            known &= digit | spaceBytes(bytes);
-        }
-        return maps;
-    }
-
-    static bool allKnown(const Known& known) { return maskBits(known) == 0xFFFF; }
-
-    static ChunkSigns signChunk(const char* p)
-    {
-        ChunkSigns chunk;
-        for (std::size_t at = 0; at < kChunk; at += sizeof(Bytes)) {
-            const Bytes bytes = bytesAt(p + at);
-            const ByteMask sign = signBytes(bytes);
-            chunk.signs |= maskBits(sign) << at;
-            chunk.minuses |= maskBits(bytes == kMinus) << at;
-            chunk.others |= maskBits(~(sign | digitBytes(bytes) | spaceBytes(bytes))) << at;
-        }
-        return chunk;
-    }
-
-    // How many of the bits are set, counted one at a time past the first
-    // two, which the flattening writes anyway.
-    static unsigned countNewlines(Word bits)
-    {
-        unsigned count = bits != 0;
-        bits &= bits - 1;
-        count += bits != 0;
-        bits &= bits - 1;
-        for (; bits != 0; bits &= bits - 1)
-            ++count;
-        return count;
-    }
-
-    // Stores a vector of the count (0 to 16) characters at field, then fill.
-    static void putField(char* out, const char* field, unsigned count, unsigned char fill)
-    {
-        // fills ^ ((bytes ^ fills) & mask) takes bytes where mask is set.
-        const Bytes fills = Bytes{} + fill;
-        storeBytes(out, fills ^ ((bytesAt(field) ^ fills) & firstBytes(count)));
-    }
-};
-
-#ifdef TABFOLD_SCAN_WITH_AVX2
-#define TABFOLD_AVX2 __attribute__((target("avx2,bmi,bmi2,popcnt")))
-
-// The same steps on processors with AVX2, BMI and BMI2: thirty-two
-// characters at a time, with the same signed-range trick.
-struct Avx2 {
-    using Known = __m256i;
-    static constexpr Known kAllKnown = {-1, -1, -1, -1};
-
-    TABFOLD_AVX2 static Word maskOf(__m256i mask)
-    {
-        return static_cast<std::uint32_t>(_mm256_movemask_epi8(mask));
-    }
-
-    // Marks the bytes from low to high, as bytesBetween does.
-    template <unsigned char low, unsigned char high>
-    TABFOLD_AVX2 static __m256i between(__m256i bytes)
-    {
-        constexpr unsigned char shift = 0x7F - high;
-        return _mm256_cmpgt_epi8(_mm256_add_epi8(bytes, _mm256_set1_epi8(static_cast<char>(shift))),
-                                 _mm256_set1_epi8(static_cast<char>(low + shift - 1)));
-    }
-
-    // The classes of characters, as vectors.hpp defines them.
-    TABFOLD_AVX2 static __m256i equal(__m256i bytes, char c) { return _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(c)); }
-    TABFOLD_AVX2 static __m256i digits(__m256i bytes) { return between<kFirstDigit, kLastDigit>(bytes); }
-    TABFOLD_AVX2 static __m256i spaces(__m256i bytes)
-    {
-        return _mm256_or_si256(between<kFirstControlSpace, kLastControlSpace>(bytes), equal(bytes, kBlank));
-    }
-    TABFOLD_AVX2 static __m256i signs(__m256i bytes)
-    {
-        return _mm256_or_si256(equal(bytes, kPlus), equal(bytes, kMinus));
-    }
-
-    TABFOLD_AVX2 static ChunkMaps mapChunk(const char* p, Known& known)
-    {
-        ChunkMaps maps;
-        for (std::size_t at = 0; at < kChunk; at += 32) {
-            const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + at));
-            const __m256i digit = digits(bytes);
-            const __m256i space = spaces(bytes);
-            maps.digits |= maskOf(digit) << at;
-            maps.zeros |= maskOf(equal(bytes, kFirstDigit)) << at;
-            maps.newlines |= maskOf(equal(bytes, '\n')) << at;
-            known = _mm256_and_si256(known, _mm256_or_si256(digit, space));
-        }
-        return maps;
-    }
-
-    TABFOLD_AVX2 static bool allKnown(const Known& known) { return _mm256_testc_si256(known, kAllKnown); }
-
-    TABFOLD_AVX2 static ChunkSigns signChunk(const char* p)
-    {
-        ChunkSigns chunk;
-        for (std::size_t at = 0; at < kChunk; at += 32) {
-            const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + at));
-            const __m256i sign = signs(bytes);
-            const __m256i known = _mm256_or_si256(_mm256_or_si256(sign, digits(bytes)), spaces(bytes));
-            chunk.signs |= maskOf(sign) << at;
-            chunk.minuses |= maskOf(equal(bytes, kMinus)) << at;
-            chunk.others |= (~maskOf(known) & 0xFFFFFFFF) << at;
-        }
-        return chunk;
-    }
-
-    TABFOLD_AVX2 static unsigned countNewlines(Word bits)
-    {
-        return static_cast<unsigned>(std::popcount(bits));
-    }
-
-    TABFOLD_AVX2 static void putField(char* out, const char* field, unsigned count, unsigned char fill)
-    {
-        const __m128i fills = _mm_set1_epi8(static_cast<char>(fill));
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field));
-        const __m128i mask = reinterpret_cast<__m128i>(firstBytes(count));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_blendv_epi8(fills, bytes, mask));
-    }
-};
-#endif
 
 // Appends where the newlines of one word stand, base being the position of
 // its first bit; returns the new count.  Two entries are written whatever
@@ -319,9 +176,14 @@ std::int32_t valueOfDigits(const char* p, unsigned count)
     return saturated(false, magnitudeOf(p, static_cast<int>(count), p + count + sizeof(Word)));
 }
 
+// The integers that a pass copies from a line, as places and digit counts.
+struct Fields {
+    unsigned start[3];
+    unsigned count[3];
+};
+
 // The record of the fields found in the line at text: their values,
 // whatever their digits and leading zeros.
-template <class Fields>
 SpareRecord recordOf(const char* text, const Fields& fields)
 {
     return {valueOfDigits(text + fields.start[0], fields.count[0]),
@@ -335,7 +197,7 @@ constexpr unsigned char kPaddedWidth[17] = {4, 4, 4, 4, 5, 6, 7, 8, 9, 10, 11, 1
 // Writes the record line of the three integers of fields, in the line at
 // text, as "%-3d %-3d %d\n" writes their values; returns its end.  Without
 // a sign or a leading zero, the digits are the value as printed.
-template <class Isa, class Fields>
+template <class Isa>
 char* putRecordLine(char* out, const char* text, const Fields& fields)
 {
     // The vector stored for the third field, of eight digits and a minus at
@@ -348,12 +210,6 @@ char* putRecordLine(char* out, const char* text, const Fields& fields)
     Isa::putField(out, text + fields.start[2], fields.count[2], '\n');
     return out + fields.count[2] + 1;
 }
-
-// The integers that a pass copies from a line, as places and digit counts.
-struct Fields {
-    unsigned start[3];
-    unsigned count[3];
-};
 
 // Finds, in the line of length characters before its newline, seen through
 // its window of digits, the three integers after the first skip; false when
