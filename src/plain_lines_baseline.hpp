@@ -15,17 +15,25 @@ struct Baseline {
     using Known = ByteMask;
     static constexpr Known kAllKnown = ~ByteMask{};
 
+    // Calls take(bytes, at) for each vector of the chunk at p, at being
+    // where it begins in the chunk.
+    template <class Take>
+    static void eachVector(const char* p, Take take)
+    {
+        for (std::size_t at = 0; at < kChunk; at += sizeof(Bytes))
+            take(bytesAt(p + at), at);
+    }
+
     static ChunkMaps mapChunk(const char* p, Known& known)
     {
         ChunkMaps maps;
-        for (std::size_t at = 0; at < kChunk; at += sizeof(Bytes)) {
-            const Bytes bytes = bytesAt(p + at);
+        eachVector(p, [&](Bytes bytes, std::size_t at) {
             const ByteMask digit = digitBytes(bytes);
             maps.digits |= maskBits(digit) << at;
             maps.zeros |= maskBits(bytes == kFirstDigit) << at;
             maps.newlines |= maskBits(bytes == '\n') << at;
             known &= digit | spaceBytes(bytes);
-        }
+        });
         return maps;
     }
 
@@ -34,13 +42,12 @@ struct Baseline {
     static ChunkSigns signChunk(const char* p)
     {
         ChunkSigns chunk;
-        for (std::size_t at = 0; at < kChunk; at += sizeof(Bytes)) {
-            const Bytes bytes = bytesAt(p + at);
+        eachVector(p, [&](Bytes bytes, std::size_t at) {
             const ByteMask sign = signBytes(bytes);
             chunk.signs |= maskBits(sign) << at;
             chunk.minuses |= maskBits(bytes == kMinus) << at;
             chunk.others |= maskBits(~(sign | digitBytes(bytes) | spaceBytes(bytes))) << at;
-        }
+        });
         return chunk;
     }
 
