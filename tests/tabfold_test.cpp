@@ -113,6 +113,15 @@ protected:
 
     fs::path at(const std::string& name) const { return base_ / "work" / utf8Path(name); }
 
+    // Whether the row of that name runs: every row, or, when TABFOLD_ROW is
+    // set, those whose names hold its text (TABFOLD_ROW=in-place runs the
+    // conversions in place alone).
+    static bool selected(const std::string& name)
+    {
+        const char* only = std::getenv("TABFOLD_ROW");
+        return only == nullptr || name.find(only) != std::string::npos;
+    }
+
     void write(const std::string& name, const std::string& bytes) const
     {
         std::ofstream(at(name), std::ios::binary) << bytes;
@@ -237,6 +246,7 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
     const auto limited = streamed("ulimit -f 3500 && cat old.txt | \"$0\" \"$@\"");
     enum class On { Any, Posix, Windows };
     const struct {
+        const char* name;
         std::vector<std::string> args;
         std::string out;  // after the announcements
         int status;
@@ -250,102 +260,103 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
         std::vector<std::string> seen = {};  // the arguments as the C runtime splits them, if not args
         std::string spoolFolder = "../spool";  // that the wrapper sets, from the work folder
     } cases[] = {
-        {{"old.txt", "new.txt"}, "", 0, "", kHeading},
+        {"empty-after-heading", {"old.txt", "new.txt"}, "", 0, "", kHeading},
         // A Ctrl-Z byte is data, which a read in text mode would end at.
-        {{"old.txt", "new.txt"}, "", 0, "h\nh\n1 2 3 4 5 6\x1a\n7 8 9 10 11 12\n",
+        {"ctrl-z-is-data", {"old.txt", "new.txt"}, "", 0, "h\nh\n1 2 3 4 5 6\x1a\n7 8 9 10 11 12\n",
          kHeading + "1   2   3\n7   8   9\n4   5   6\n10  11  12\n"},
-        {{"old.txt", "-new.txt"}, "", 0, example, converted},
-        {{"old.txt", at("new.txt").string()}, "", 0, example, converted},
-        {{"日本 old.spare", "новый 📄.spare"}, "", 0, example, converted},  // outside every ANSI code page at once
-        {{longName + "-old.txt", longName + "-new.txt"}, "", 0, example, converted},
+        {"dash-new-path", {"old.txt", "-new.txt"}, "", 0, example, converted},
+        {"absolute-new-path", {"old.txt", at("new.txt").string()}, "", 0, example, converted},
+        {"names-outside-code-pages", {"日本 old.spare", "новый 📄.spare"}, "", 0, example, converted},  // outside every ANSI code page at once
+        {"paths-past-260", {longName + "-old.txt", longName + "-new.txt"}, "", 0, example, converted},
         // A small stack, once too small for the blocks; a date that overflowed nanoseconds.
-        {{"old.txt", "new.txt"}, "", 0, example, converted, On::Posix, {"sh", "-c", "ulimit -s 256 && exec \"$0\" \"$@\""}},
-        {{"old.txt", "new.txt"}, "", 0, example, converted, On::Posix,
+        {"small-stack", {"old.txt", "new.txt"}, "", 0, example, converted, On::Posix, {"sh", "-c", "ulimit -s 256 && exec \"$0\" \"$@\""}},
+        {"date-past-2038", {"old.txt", "new.txt"}, "", 0, example, converted, On::Posix,
          {"sh", "-c", "touch -d 2300-01-01 old.txt && exec \"$0\" \"$@\""}},
-        {{}, kUsage, 1},
-        {{"old.txt"}, kUsage, 1},
-        {{"old.txt", "new.txt", "more.txt"}, kUsage, 1},
-        {{"missing.txt", "created.txt"}, "can not open missing.txt\n", 5},
-        {{"dir", "created.txt"}, "can not open dir: not a regular file\n", 5},
-        {{"/dev/stdin", "new.txt"}, "", 0, example, converted, On::Posix, piped, {}, "old.txt"},
-        {{"/dev/stdin", "new.txt"}, "", 0, "", kHeading, On::Posix, streamed(": | \"$0\" \"$@\""), {}, "old.txt"},
-        {{"/dev/stdin", "new.txt"}, "", 0, example, converted, On::Posix, socket, {}, "old.txt"},
-        {{"/dev/stdin", "new.txt"}, "", 0, example, converted, On::Posix, nonBlocking, {}, "old.txt"},
+        {"no-arguments", {}, kUsage, 1},
+        {"one-argument", {"old.txt"}, kUsage, 1},
+        {"three-arguments", {"old.txt", "new.txt", "more.txt"}, kUsage, 1},
+        {"missing-old", {"missing.txt", "created.txt"}, "can not open missing.txt\n", 5},
+        {"folder-as-old", {"dir", "created.txt"}, "can not open dir: not a regular file\n", 5},
+        {"pipe", {"/dev/stdin", "new.txt"}, "", 0, example, converted, On::Posix, piped, {}, "old.txt"},
+        {"empty-pipe", {"/dev/stdin", "new.txt"}, "", 0, "", kHeading, On::Posix, streamed(": | \"$0\" \"$@\""), {}, "old.txt"},
+        {"socket", {"/dev/stdin", "new.txt"}, "", 0, example, converted, On::Posix, socket, {}, "old.txt"},
+        {"non-blocking-socket", {"/dev/stdin", "new.txt"}, "", 0, example, converted, On::Posix, nonBlocking, {}, "old.txt"},
         // A stream read from the new spare file itself is read whole first.
-        {{"/dev/stdin", "old.txt"}, "", 0, kBigOld, bigConverted, On::Posix, piped, {}, "old.txt", "old.txt"},
-        {{"/dev/fd/3", "old.txt"}, "", 0, kBigOld, bigConverted, On::Posix,
+        {"pipe-in-place", {"/dev/stdin", "old.txt"}, "", 0, kBigOld, bigConverted, On::Posix, piped, {}, "old.txt", "old.txt"},
+        {"process-substitution-in-place", {"/dev/fd/3", "old.txt"}, "", 0, kBigOld, bigConverted, On::Posix,
          {"bash", "-c", "TMPDIR=../spool exec \"$0\" \"$@\" 3< <(cat old.txt)"}, {}, "old.txt", "old.txt"},
-        {{"/dev/fd/3", "new.txt"}, "", 0, example, converted, On::Posix,
+        {"process-substitution", {"/dev/fd/3", "new.txt"}, "", 0, example, converted, On::Posix,
          {"bash", "-c", "TMPDIR=../spool exec \"$0\" \"$@\" 3< <(cat old.txt)"}, {}, "old.txt"},
-        {{"/proc/self/fd/0", "new.txt"}, "", 0, example, converted, On::Posix, socket, {}, "old.txt"},
-        {{"/dev/stdin", "new.txt"}, "", 0, example, converted, On::Posix, written, {}, "old.txt"},
-        {{"/dev/fd/0", "new.txt"}, "", 0, example, converted, On::Posix, written, {}, "old.txt"},
-        {{"/proc/self/fd/0", "new.txt"}, "", 0, example, converted, On::Posix, written, {}, "old.txt"},
+        {"socket-by-proc-fd", {"/proc/self/fd/0", "new.txt"}, "", 0, example, converted, On::Posix, socket, {}, "old.txt"},
+        {"fifo-writer-gone-dev-stdin", {"/dev/stdin", "new.txt"}, "", 0, example, converted, On::Posix, written, {}, "old.txt"},
+        {"fifo-writer-gone-dev-fd", {"/dev/fd/0", "new.txt"}, "", 0, example, converted, On::Posix, written, {}, "old.txt"},
+        {"fifo-writer-gone-proc-fd", {"/proc/self/fd/0", "new.txt"}, "", 0, example, converted, On::Posix, written, {}, "old.txt"},
         // A socket by its own path would have to be connected to.
-        {{"socket", "new.txt"}, "can not open socket: not a regular file\n", 5, {}, {}, On::Posix, {}, {}, "old.txt"},
+        {"socket-by-own-path", {"socket", "new.txt"}, "can not open socket: not a regular file\n", 5, {}, {}, On::Posix, {}, {}, "old.txt"},
         // Replaced whole, or not at all: through a link, its mode and owner kept.
-        {{"/dev/stdin", "soft.txt"}, "", 0, kBigOld, bigConverted, On::Posix, piped, {}, "old.txt", "soft.txt"},
-        {{"/dev/stdin", "old.txt"}, "can not write old.txt\n", 255, lines, lines, On::Posix, limited, {}, "old.txt",
+        {"in-place-through-link", {"/dev/stdin", "soft.txt"}, "", 0, kBigOld, bigConverted, On::Posix, piped, {}, "old.txt", "soft.txt"},
+        {"in-place-past-ulimit-f", {"/dev/stdin", "old.txt"}, "can not write old.txt\n", 255, lines, lines, On::Posix, limited, {}, "old.txt",
          "old.txt"},
-        {{"/dev/stdin", "small/old.txt"}, "can not write small/old.txt\n", 255, lines, lines, On::Posix,
+        {"in-place-on-full-file-system", {"/dev/stdin", "small/old.txt"}, "can not write small/old.txt\n", 255, lines, lines, On::Posix,
          streamed("cat small/old.txt | \"$0\" \"$@\""), "small", "small/old.txt", "small/old.txt"},
         // Refused before a byte of the stream is read.
-        {{"/dev/stdin", "disk"}, "can not open disk: not a regular file\n", 5, {}, {}, On::Posix, held(""), "disk", "", ""},
-        {{"/dev/stdin", "dir"}, "can not open dir\n", 5, {}, {}, On::Posix, held(""), {}, "", ""},
-        {{"/dev/stdin", "missing/new.txt"}, "can not open missing/new.txt\n", 5, {}, {}, On::Posix, held(""), {}, "", ""},
-        {{"/dev/stdin", "readonly/new.txt"}, "can not open readonly/new.txt\n", 5, {}, {}, On::Posix, held(""), "readonly",
+        {"early-disk", {"/dev/stdin", "disk"}, "can not open disk: not a regular file\n", 5, {}, {}, On::Posix, held(""), "disk", "", ""},
+        {"early-folder", {"/dev/stdin", "dir"}, "can not open dir\n", 5, {}, {}, On::Posix, held(""), {}, "", ""},
+        {"early-missing-folder", {"/dev/stdin", "missing/new.txt"}, "can not open missing/new.txt\n", 5, {}, {}, On::Posix, held(""), {}, "", ""},
+        {"early-read-only-folder", {"/dev/stdin", "readonly/new.txt"}, "can not open readonly/new.txt\n", 5, {}, {}, On::Posix, held(""), "readonly",
          "", ""},
-        {{"/dev/stdin", "locked.txt"}, "can not open locked.txt: it is locked by another program\n", 5, {}, {},
+        {"early-locked", {"/dev/stdin", "locked.txt"}, "can not open locked.txt: it is locked by another program\n", 5, {}, {},
          On::Posix, held("exec 9>>locked.txt && flock 9 && "), {}, "", "locked.txt"},
         // A FIFO's opening waits for its writer.
-        {{"fifo", "new.txt"}, "", 0, example, converted, On::Posix,
+        {"fifo-waits-for-writer", {"fifo", "new.txt"}, "", 0, example, converted, On::Posix,
          streamed("(sleep 0.2; cat old.txt >fifo) & \"$0\" \"$@\""), {}, "old.txt"},
         // A spool that cannot be made or filled leaves the new spare file as it was.
-        {{"/dev/stdin", "new.txt"}, "can not spool the old spare file in missing\n", 5, {}, {}, On::Posix,
+        {"spool-folder-missing", {"/dev/stdin", "new.txt"}, "can not spool the old spare file in missing\n", 5, {}, {}, On::Posix,
          streamed("cat old.txt | TMPDIR=missing \"$0\" \"$@\"")},
-        {{"/dev/stdin", "new.txt"}, "can not spool the old spare file in full\n", 5, {}, {}, On::Posix,
+        {"spool-folder-full", {"/dev/stdin", "new.txt"}, "can not spool the old spare file in full\n", 5, {}, {}, On::Posix,
          streamed("cat old.txt | TMPDIR=full \"$0\" \"$@\""), "full"},
-        {{"/dev/stdin", "new.txt"}, "can not spool the old spare file in " + longFolder + "\n", 5, {}, {}, On::Posix,
+        {"spool-folder-too-long", {"/dev/stdin", "new.txt"}, "can not spool the old spare file in " + longFolder + "\n", 5, {}, {}, On::Posix,
          streamed("cat old.txt | TMPDIR=" + longFolder + " \"$0\" \"$@\"")},
         // FAT under FUSE keeps a file that lost its name under another, which
         // reads back wrong and outlives the program.
-        {{"/dev/stdin", "new.txt"}, "can not spool the old spare file in fat\n", 5, kBigOld, {}, On::Posix,
+        {"spool-on-fuse-fat", {"/dev/stdin", "new.txt"}, "can not spool the old spare file in fat\n", 5, kBigOld, {}, On::Posix,
          streamed("cat old.txt | TMPDIR=fat \"$0\" \"$@\""), "fat", "old.txt", "new.txt", {}, "fat"},
         // A limit on the size of files is a failed write.
-        {{"old.txt", "new.txt"}, "can not write new.txt\n", 255, kBigOld, bigConverted.substr(0, 102400), On::Posix,
+        {"ulimit-f", {"old.txt", "new.txt"}, "can not write new.txt\n", 255, kBigOld, bigConverted.substr(0, 102400), On::Posix,
          {"bash", "-c", "ulimit -f 100 && exec \"$0\" \"$@\""}},
         // A disk is no new spare file; a character device is.
-        {{"old.txt", "disk"}, "can not open disk: not a regular file\n", 5, {}, {}, On::Posix, {}, "disk", "", ""},
-        {{"old.txt", "/dev/null"}, "", 0, example, "", On::Posix},
-        {{"old.txt", "\\\\.\\C:"}, "can not open \\\\.\\C:: not a regular file\n", 5, {}, {}, On::Windows, {}, {},
+        {"disk-as-new", {"old.txt", "disk"}, "can not open disk: not a regular file\n", 5, {}, {}, On::Posix, {}, "disk", "", ""},
+        {"dev-null-as-new", {"old.txt", "/dev/null"}, "", 0, example, "", On::Posix},
+        {"windows-volume-as-new", {"old.txt", "\\\\.\\C:"}, "can not open \\\\.\\C:: not a regular file\n", 5, {}, {}, On::Windows, {}, {},
          "old.txt", ""},
-        {{"/dev/stdin", "/dev/stdin"}, "can not open /dev/stdin: it is the old spare file\n", 5, {}, {}, On::Posix,
+        {"same-stream-twice", {"/dev/stdin", "/dev/stdin"}, "can not open /dev/stdin: it is the old spare file\n", 5, {}, {}, On::Posix,
          piped, {}, "old.txt", ""},
-        {{"/dev/null", "new.txt"}, "can not open /dev/null: not a regular file\n", 5, {}, {}, On::Posix},
-        {{"\\\\.\\pipe\\tabfold-old", "new.txt"}, "", 0, example, converted, On::Windows, {}, {}, "old.txt"},
-        {{"\\\\.\\pipe\\tabfold-old", "old.txt"}, "", 0, example, converted, On::Windows, {}, {}, "old.txt",
+        {"dev-null-as-old", {"/dev/null", "new.txt"}, "can not open /dev/null: not a regular file\n", 5, {}, {}, On::Posix},
+        {"named-pipe", {"\\\\.\\pipe\\tabfold-old", "new.txt"}, "", 0, example, converted, On::Windows, {}, {}, "old.txt"},
+        {"named-pipe-in-place", {"\\\\.\\pipe\\tabfold-old", "old.txt"}, "", 0, example, converted, On::Windows, {}, {}, "old.txt",
          "old.txt"},
-        {{"NUL", "new.txt"}, "can not open NUL: not a regular file\n", 5, {}, {}, On::Windows},
+        {"nul-as-old", {"NUL", "new.txt"}, "can not open NUL: not a regular file\n", 5, {}, {}, On::Windows},
         // Known by its name: CON cannot be opened where no console is attached.
-        {{"CON", "new.txt"}, "can not open CON: not a regular file\n", 5, {}, {}, On::Windows},
+        {"con-as-old", {"CON", "new.txt"}, "can not open CON: not a regular file\n", 5, {}, {}, On::Windows},
         // The command line "x y"" z" "w", split as every msvcrt program splits it.
-        {{"x y\"\" z", "w"}, "can not open x y\" z\n", 5, {}, {}, On::Windows, {}, {}, "old.txt", "new.txt",
+        {"msvcrt-quotes", {"x y\"\" z", "w"}, "can not open x y\" z\n", 5, {}, {}, On::Windows, {}, {}, "old.txt", "new.txt",
          {"x y\" z", "w"}},
-        {{"old.txt", "dir"}, "can not open dir\n", 5},
-        {{"old.txt", "old.txt"}, "can not open old.txt: it is the old spare file\n", 5},
-        {{"old.txt", "OLD.TXT"}, "can not open OLD.TXT: it is the old spare file\n", 5, {}, {}, On::Windows},
-        {{"linked.txt", "hard.txt"}, "can not open hard.txt: it is the old spare file\n", 5, {}, {}, On::Any, {}, {},
+        {"folder-as-new", {"old.txt", "dir"}, "can not open dir\n", 5},
+        {"same-path", {"old.txt", "old.txt"}, "can not open old.txt: it is the old spare file\n", 5},
+        {"other-case", {"old.txt", "OLD.TXT"}, "can not open OLD.TXT: it is the old spare file\n", 5, {}, {}, On::Windows},
+        {"hard-link", {"linked.txt", "hard.txt"}, "can not open hard.txt: it is the old spare file\n", 5, {}, {}, On::Any, {}, {},
          "linked.txt", ""},
-        {{"old.txt", "soft.txt"}, "can not open soft.txt: it is the old spare file\n", 5, {}, {}, On::Posix},
+        {"symbolic-link", {"old.txt", "soft.txt"}, "can not open soft.txt: it is the old spare file\n", 5, {}, {}, On::Posix},
         // One file under two identities: its bytes tell.
-        {{"fat/oldspare.txt", "fat/OLDSPARE.TXT"}, "can not open fat/OLDSPARE.TXT: it is the old spare file\n", 5, {},
+        {"fat-two-identities", {"fat/oldspare.txt", "fat/OLDSPARE.TXT"}, "can not open fat/OLDSPARE.TXT: it is the old spare file\n", 5, {},
          {}, On::Posix, {}, "fat", "fat/oldspare.txt", ""},
-        {{"overlay/f.txt", "../lower/f.txt"}, "can not open ../lower/f.txt: it is the old spare file\n", 5, {}, {},
+        {"overlay-two-layers", {"overlay/f.txt", "../lower/f.txt"}, "can not open ../lower/f.txt: it is the old spare file\n", 5, {}, {},
          On::Posix, {}, "overlay", "../lower/f.txt", ""},
     };
     for (const auto& c : cases) {
-        if (c.on != On::Any && (c.on == On::Windows) != kOnWindows)
+        if (!selected(c.name) || (c.on != On::Any && (c.on == On::Windows) != kOnWindows))
             continue;
+        SCOPED_TRACE(c.name);
         if (!c.mount.empty() && !mount(c.mount))
             continue;
         const bool converts = c.status == 0;
@@ -513,8 +524,9 @@ TEST_F(Tabfold, ReportsEveryFailureAndChangeDuringTheConversion)
          "write:error=EPIPE:signal=SIGPIPE:when=1+", {}, "", 255, kBigLeft + kBigRight},
     };
     for (const auto& c : cases) {
-        if (!c.mount.empty() && !mount(c.mount))
+        if (!selected(c.what) || (!c.mount.empty() && !mount(c.mount)))
             continue;
+        SCOPED_TRACE(c.what);
         const std::string rowOld = c.stream ? at("fifo").string() : c.mount.empty() ? old : seconds;
         fs::remove(rowOld);
         write(c.stream ? old : rowOld, kBigOld);
@@ -608,35 +620,37 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
     fs::create_directory(at("dir"));
     const char* const program[] = {TABFOLD_CHECK_COMMAND};
     const struct {
+        const char* name;
         std::vector<std::string> args;
         std::string out, errors;
         int status;
         std::vector<std::string> wrapper = {};
         bool posix = false;
     } cases[] = {
-        {{"clean.txt"}, clean, "", 0},
-        {{"short.txt", "clean.txt"}, "short.txt" + shortFound +
+        {"clean", {"clean.txt"}, clean, "", 0},
+        {"short-then-clean", {"short.txt", "clean.txt"}, "short.txt" + shortFound +
              "short.txt: 2 data lines in 2 data line pieces, 1 line with findings\n" + clean, "", 1},
-        {{"/dev/stdin"}, "/dev/stdin" + shortFound + "/dev/stdin: 2 data lines in 2 data line pieces, 1 line with findings\n",
+        {"stream", {"/dev/stdin"}, "/dev/stdin" + shortFound + "/dev/stdin: 2 data lines in 2 data line pieces, 1 line with findings\n",
          "", 1, {"sh", "-c", "cat short.txt | \"$0\" \"$@\""}, true},
-        {{"long.txt"}, "long.txt:3: no integer, then the end of the line piece: the left record's N1, N2 and LINK# are "
+        {"long-line", {"long.txt"}, "long.txt:3: no integer, then the end of the line piece: the left record's N1, N2 and LINK# are "
              "0, no line having given them yet; the right record's N1, N2 and LINK# are 0, no line having given them "
              "yet\nlong.txt:3: 311 characters are too many for one line piece: the line is read as 2 pieces, 2 data "
              "lines\nlong.txt: 1 data line in 2 data line pieces, 1 line with findings\n", "", 1},
-        {{"heading.txt"}, "heading.txt:1: read as a heading line and dropped, but holds 6 integers as a data line "
+        {"heading-of-data", {"heading.txt"}, "heading.txt:1: read as a heading line and dropped, but holds 6 integers as a data line "
              "does (is the heading missing?)\nheading.txt:2: read as a heading line and dropped, but holds 6 "
              "integers as a data line does (is the heading missing?)\nheading.txt: 1 data line in 1 data line "
              "piece, 2 lines with findings\n", "", 1},
         // The other files are still checked.
-        {{"missing.txt", "clean.txt", "dir"}, clean,
+        {"missing-and-folder", {"missing.txt", "clean.txt", "dir"}, clean,
          "tabfold-check: can not open missing.txt\ntabfold-check: can not open dir: not a regular file\n", 2},
-        {{}, "", "usage: tabfold-check spare2in1lineFile...\n", 2},
-        {{"clean.txt"}, "", "tabfold-check: can not write standard output\n", 2,
+        {"no-arguments", {}, "", "usage: tabfold-check spare2in1lineFile...\n", 2},
+        {"dev-full", {"clean.txt"}, "", "tabfold-check: can not write standard output\n", 2,
          {"sh", "-c", "\"$0\" \"$@\" >/dev/full"}, true},
     };
     for (const auto& c : cases) {
-        if (c.posix && kOnWindows)
+        if (!selected(c.name) || (c.posix && kOnWindows))
             continue;
+        SCOPED_TRACE(c.name);
         EXPECT_EQ(runProgram(program, std::size(program), c.args, c.wrapper),
                   std::make_tuple(c.status, c.out, c.errors));
     }
