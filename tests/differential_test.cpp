@@ -99,6 +99,28 @@ TEST(Differential, ConversionAndCheckAgreeWithTheCLibrary)
     }
 }
 
+// A line of each length at the edges of the scanner's window, of a piece
+// and of two pieces, ending one character before, at and after the end of
+// a whole block: the conversion and the check must read it as the C
+// library does.
+TEST(Differential, LinesAtTheEdgesOfWindowsPiecesAndBlocks)
+{
+    const std::string filler = "1 2 3 4 5 6" + std::string(242, ' ') + "\n";  // one whole piece
+    for (const std::size_t length : {63, 64, 65, 253, 254, 255, 507, 508}) {
+        for (const std::size_t end : {InputFile::kBlockSize - 1, InputFile::kBlockSize, InputFile::kBlockSize + 1}) {
+            std::string file = "h\nh\n";
+            while (file.size() + filler.size() + length + 2 < end)
+                file += filler;
+            file += std::string(end - file.size() - length - 2, ' ') + "\n";  // a blank line to align
+            std::string line = "7 8 9 10 11 12";
+            file += line + std::string(length - line.size(), ' ') + "\n" + filler;
+            ASSERT_EQ(file.find(line) + length + 1, end);
+            ASSERT_EQ(differences(file, InputFile::kBlockSize), "") << length << " ending at " << end;
+            ASSERT_EQ(checkDifferences(file, InputFile::kBlockSize), "") << length << " ending at " << end;
+        }
+    }
+}
+
 // Each class of characters, as a character, a word and a vector of the
 // program see it, is the C library's in the "C" locale, for every byte.
 TEST(Differential, CharacterClassesAreTheCLibrarys)
