@@ -89,13 +89,15 @@ int scanShortPiece(const char* text, const PieceMaps& maps, int skip,
 }
 
 // Reads one integer at p, after any whitespace, a word at a time, into
-// found, with its place counted from text.  Returns the position just past
-// it, or nullptr (found untouched) when there are no digits.
-const char* scanInteger(const char* text, const char* p, const char* limit, ScannedInteger& found)
+// found, with its place counted from text, and in begin where it begins
+// (or would: past the whitespace).  Returns the position just past it, or
+// nullptr (found untouched) when there are no digits.
+const char* scanInteger(const char* text, const char* p, const char* limit, ScannedInteger& found,
+                        const char*& begin)
 {
     for (int spaces = 8; spaces == 8; p += spaces)
         spaces = leadingSpaces(loadWord(p, limit));
-    const char* const begin = p;
+    begin = p;
     const bool negative = *p == kMinus;
     if (isSign(*p))
         ++p;
@@ -116,8 +118,9 @@ int scanLongPiece(const char* text, const char* limit, int skip,
 {
     ScannedInteger found;
     const char* p = text;
+    const char* begin;
     for (int i = 0; i < skip + count; ++i) {
-        p = scanInteger(text, p, limit, found);
+        p = scanInteger(text, p, limit, found, begin);
         if (p == nullptr)
             return i < skip ? 0 : i - skip;
         if (i >= skip)
@@ -162,13 +165,17 @@ int scanPiece(const char* text, std::size_t length, const char* limit, int skip,
     return scanLongPiece(text, limit, skip, fields, count);
 }
 
-int scanIntegers(const char* text, const char* limit, ScannedInteger* integers, int count)
+int scanIntegers(const char* text, const char* limit, ScannedInteger* integers, int count, ScanStopPoint* stop)
 {
     const char* p = text;
+    const char* begin;
     for (int i = 0; i < count; ++i) {
-        p = scanInteger(text, p, limit, integers[i]);
-        if (p == nullptr)
+        p = scanInteger(text, p, limit, integers[i], begin);
+        if (p == nullptr) {
+            if (stop != nullptr)
+                *stop = {static_cast<std::size_t>(begin - text), isSign(*begin)};
             return i;
+        }
     }
     return count;
 }

@@ -79,11 +79,22 @@ struct ScannedInteger {
     bool beyond = false;
 };
 
+// Where a scan of integers stopped before it had all it was asked for: at
+// the first character past the whitespace after the last integer read,
+// which begins no integer: a sign with no digit after it, or any other
+// character, the NUL that ends the piece among them.
+struct ScanStopPoint {
+    std::size_t at = 0;
+    bool loneSign = false;
+};
+
 // Reads up to count integers of the piece at text into integers, one after
-// the other, as scanPiece reads them; returns how many it read.  The
-// piece must end in NUL, and every character from text up to limit must be
-// readable.
-int scanIntegers(const char* text, const char* limit, ScannedInteger* integers, int count);
+// the other, as scanPiece reads them; returns how many it read, and, when
+// fewer than count, says in stop (unless nullptr) where and why it stopped.
+// The piece must end in NUL, and every character from text up to limit
+// must be readable.
+int scanIntegers(const char* text, const char* limit, ScannedInteger* integers, int count,
+                 ScanStopPoint* stop = nullptr);
 
 // How many integers the piece of length characters at text holds when it
 // is plain: nothing but digits and whitespace, and no integer of more than

@@ -14,9 +14,6 @@ namespace {
 // The fields' names, as the new spare file's heading gives them.
 constexpr const char* kFieldNames[kFields] = {"N1", "N2", "LINK#", "N1", "N2", "LINK#"};
 
-using characters::isSign;
-using characters::isSpace;
-
 // Counts the piece into the line it belongs to, and the line into the file
 // once the piece ends it; true, with longLine told, when that line took
 // more than one piece.
@@ -37,16 +34,14 @@ bool countPiece(CheckState& state, const LineBuffer& piece, bool heading, LongLi
     return isLong;
 }
 
-// Fills in where and how the scan of the piece stopped, after the integers
-// that the report holds; fileEnds when the file ends right after the piece.
-void findStop(const LineBuffer& piece, bool fileEnds, PieceReport& report)
+// Fills in where and how the scan of the piece stopped, as the scanner
+// tells: at a character, or at the end of the piece, which is the end of its
+// line when it holds the newline or the file ends right after it (fileEnds).
+void tellStop(const LineBuffer& piece, const ScanStopPoint& stop, bool fileEnds, PieceReport& report)
 {
-    std::size_t at = report.integers > 0 ? report.found[report.integers - 1].end : 0;
-    while (at < piece.length && isSpace(piece.text[at]))
-        ++at;
-    report.stopAt = at;
-    if (at < piece.length)
-        report.stop = isSign(piece.text[at]) ? ScanStop::LoneSign : ScanStop::Character;
+    report.stopAt = stop.at;
+    if (stop.at < piece.length)
+        report.stop = stop.loneSign ? ScanStop::LoneSign : ScanStop::Character;
     else
         report.stop = piece.text[piece.length - 1] == '\n' || fileEnds ? ScanStop::LineEnd : ScanStop::PieceEnd;
 }
@@ -59,11 +54,12 @@ void scanDataPiece(CheckState& state, const LineBuffer& piece, bool fileEnds, Pi
         report.integers = kFields;
         report.plain = true;
     } else {
-        const int read = scanIntegers(piece.text, std::end(piece.text), report.found, kFields + 1);
+        ScanStopPoint stop;
+        const int read = scanIntegers(piece.text, std::end(piece.text), report.found, kFields + 1, &stop);
         report.seventh = read > kFields;
         report.integers = report.seventh ? kFields : read;
         if (read < kFields)
-            findStop(piece, fileEnds, report);
+            tellStop(piece, stop, fileEnds, report);
     }
     for (int field = 0; field < kFields; ++field) {
         if (field < report.integers)
