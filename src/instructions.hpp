@@ -1,8 +1,8 @@
 // Which instructions the fast kernels (the plain-line converter and the
 // fingerprint of what is read) use, chosen in one place: the widest that the
-// processor has, or the baseline that every processor of its kind has, by
-// which the tests run every kernel on one machine.  Both write the same
-// bytes.
+// processor has.  The baseline, which every processor of its kind has, is
+// the tests' override, by which they run every kernel on one machine.  Both
+// write the same bytes.
 #ifndef TABFOLD_INSTRUCTIONS_HPP
 #define TABFOLD_INSTRUCTIONS_HPP
 
@@ -19,14 +19,11 @@
 #define TABFOLD_SCAN_WITH_AVX2 1
 #endif
 
-// What a caller allows.
-enum class Instructions { Widest, Baseline };
-
 // The copy of a kernel that runs.
 enum class Kernel { Baseline, Avx2 };
 
-// The widest kernel that this build has, the processor runs and allowed
-// permits (processor.cpp, for every system).
-Kernel chooseKernel(Instructions allowed = Instructions::Widest);
+// The widest kernel that this build has and the processor runs
+// (processor.cpp, for every system).
+Kernel chooseKernel();
 
 #endif

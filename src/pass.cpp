@@ -31,9 +31,8 @@ bool convertPlain(InputFile& in, OutputFile& out, Side side, Kernel kernel, Line
 
 }  // namespace
 
-PassEnd copyPieces(InputFile& in, OutputFile& out, Side side, LineBuffer& line, Instructions allowed)
+PassEnd copyPieces(InputFile& in, OutputFile& out, Side side, LineBuffer& line, Kernel kernel)
 {
-    const Kernel kernel = chooseKernel(allowed);
     SpareRecord record;
     // Where plain lines are rare, a try that converts nothing costs more than
     // the piece: after one, twice as many pieces as the last time, up to 64,

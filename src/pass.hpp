@@ -14,10 +14,8 @@ enum class PassEnd { Done, ReadFailed, WriteFailed };
 // Writes the record lines of one pass, from in's position (after the
 // heading) to the end of the old spare file: one for every line piece, the
 // record carrying over the fields that a piece does not supply.  The plain
-// pieces go the fast way, with the instructions allowed; every other piece
-// through readLinePiece, the parse operation of the side and
-// writeSpareRecord.
-PassEnd copyPieces(InputFile& in, OutputFile& out, Side side, LineBuffer& line,
-                   Instructions allowed = Instructions::Widest);
+// pieces go the fast way, on the kernel given; every other piece through
+// readLinePiece, the parse operation of the side and writeSpareRecord.
+PassEnd copyPieces(InputFile& in, OutputFile& out, Side side, LineBuffer& line, Kernel kernel = chooseKernel());
 
 #endif

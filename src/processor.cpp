@@ -29,12 +29,11 @@ bool processorHasAvx2()
 
 }  // namespace
 
-Kernel chooseKernel(Instructions allowed)
+Kernel chooseKernel()
 {
 #ifdef TABFOLD_SCAN_WITH_AVX2
-    if (allowed == Instructions::Widest && processorHasAvx2())
+    if (processorHasAvx2())
         return Kernel::Avx2;
 #endif
-    (void)allowed;
     return Kernel::Baseline;
 }

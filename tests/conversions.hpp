@@ -53,11 +53,11 @@ inline std::string contentsOf(std::FILE* file)
 }
 
 // The conversion by the program's own code, reading readSize bytes at a
-// time: plain lines straight from the block, with the instructions allowed,
+// time: plain lines straight from the block, on the kernel given,
 // and every other piece through the operations.  The fingerprint of each
-// pass's reading, taken with the same instructions, must be the baseline
+// pass's reading, taken on the same kernel, must be the baseline
 // one of the whole file.
-inline std::string convertWith(std::FILE* oldFile, std::size_t readSize, Instructions allowed)
+inline std::string convertWith(std::FILE* oldFile, std::size_t readSize, Kernel kernel)
 {
     std::FILE* newFile = std::tmpfile();
     require(newFile != nullptr, "tmpfile");
@@ -69,10 +69,10 @@ inline std::string convertWith(std::FILE* oldFile, std::size_t readSize, Instruc
     whole.add(bytes.data(), bytes.size());
     for (const Side side : {Side::Left, Side::Right}) {
         InputFile in(FileHandle(), readSize);
-        Fingerprint read(chooseKernel(allowed));
+        Fingerprint read(kernel);
         in.restart(FileHandle(descriptorOf(oldFile)), &read);
         require(skipHeaderLines(in, line), "skip");
-        require(copyPieces(in, out, side, line, allowed) == PassEnd::Done, "pass");
+        require(copyPieces(in, out, side, line, kernel) == PassEnd::Done, "pass");
         require(read == whole, "fingerprint");
     }
     require(out.close(), "close");
@@ -131,10 +131,10 @@ inline std::string differences(const std::string& bytes, std::size_t readSize)
             "old spare file");
     const std::string reference = convertReference(oldFile);
     std::string found;
-    for (const Instructions allowed : {Instructions::Widest, Instructions::Baseline}) {
-        const std::string converted = convertWith(oldFile, readSize, allowed);
+    for (const Kernel kernel : {chooseKernel(), Kernel::Baseline}) {
+        const std::string converted = convertWith(oldFile, readSize, kernel);
         if (converted != reference && found.empty())
-            found = std::string(allowed == Instructions::Widest ? "widest" : "baseline") +
+            found = std::string(kernel == Kernel::Baseline ? "baseline" : "widest") +
                     " instructions, reads of " +
                     std::to_string(readSize) + " bytes\n--- program:\n" + converted +
                     "--- C library:\n" + reference;
@@ -283,7 +283,7 @@ inline std::string checkDifferences(const std::string& bytes, std::size_t readSi
     for (std::FILE* file : {oldFile, refFile})
         require(file != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size(),
                 "old spare file");
-    const std::vector<std::int32_t> records = recordsOf(convertWith(oldFile, readSize, Instructions::Widest));
+    const std::vector<std::int32_t> records = recordsOf(convertWith(oldFile, readSize, chooseKernel()));
     InputFile in(FileHandle(descriptorOf(oldFile)), readSize);
     std::rewind(refFile);
     CheckState state;

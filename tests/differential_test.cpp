@@ -171,12 +171,12 @@ TEST(Differential, PlainLinesGoTheFastWay)
         const std::string padded = block + std::string(InputFile::kReadAhead, '\0');
         const std::size_t beforeLast = block.size() > 1 ? block.rfind('\n', block.size() - 2) : std::string::npos;
         const char* const lastLine = padded.c_str() + (beforeLast == std::string::npos ? 0 : beforeLast + 1);
-        for (const Instructions allowed : {Instructions::Widest, Instructions::Baseline}) {
+        for (const Kernel kernel : {chooseKernel(), Kernel::Baseline}) {
             for (const Side side : {Side::Left, Side::Right}) {
                 std::FILE* newFile = std::tmpfile();
                 ASSERT_NE(newFile, nullptr);
                 OutputFile out(FileHandle(descriptorOf(newFile)));
-                const PlainRun run = convertPlainPieces(padded.c_str(), block.size(), out, side, chooseKernel(allowed));
+                const PlainRun run = convertPlainPieces(padded.c_str(), block.size(), out, side, kernel);
                 EXPECT_TRUE(out.close());
                 std::fclose(newFile);
                 ASSERT_EQ(run.converted, block.size()) << block;
