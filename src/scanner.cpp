@@ -180,7 +180,7 @@ int scanIntegers(const char* text, const char* limit, ScannedInteger* integers, 
     return count;
 }
 
-int plainIntegers(const char* text, std::size_t length)
+int quietIntegers(const char* text, std::size_t length)
 {
     if (length >= kScanWindow)
         return -1;

@@ -97,10 +97,10 @@ int scanIntegers(const char* text, const char* limit, ScannedInteger* integers, 
                  ScanStopPoint* stop = nullptr);
 
 // How many integers the piece of length characters at text holds when it
-// is plain: nothing but digits and whitespace, and no integer of more than
-// nine digits, so that none lies beyond 32 bits; -1 when it is not plain or
-// not shorter than kScanWindow.  The piece must have kScanReadable
-// characters readable.
-int plainIntegers(const char* text, std::size_t length);
+// is quiet, when reading it has nothing to tell: nothing but digits and
+// whitespace, and no integer of more than nine digits, so that none lies
+// beyond 32 bits; -1 when it is not quiet or not shorter than kScanWindow.
+// The piece must have kScanReadable characters readable.
+int quietIntegers(const char* text, std::size_t length);
 
 #endif

@@ -47,12 +47,12 @@ void tellStop(const LineBuffer& piece, const ScanStopPoint& stop, bool fileEnds,
 }
 
 // Scans a data line piece into the report, and notes which fields it
-// supplies: all six at once where the piece is plain, as most are.
+// supplies: all six at once where the piece is quiet, as most are.
 void scanDataPiece(CheckState& state, const LineBuffer& piece, bool fileEnds, PieceReport& report)
 {
-    if (plainIntegers(piece.text, piece.length) == kFields) {
+    if (quietIntegers(piece.text, piece.length) == kFields) {
         report.integers = kFields;
-        report.plain = true;
+        report.quiet = true;
     } else {
         ScanStopPoint stop;
         const int read = scanIntegers(piece.text, std::end(piece.text), report.found, kFields + 1, &stop);
@@ -202,13 +202,13 @@ bool checkPiece(CheckState& state, const LineBuffer& piece, bool fileEnds, Piece
     return countPiece(state, piece, report.heading, longLine);
 }
 
-std::size_t passPlainLines(CheckState& state, const char* text, std::size_t available)
+std::size_t passQuietLines(CheckState& state, const char* text, std::size_t available)
 {
     using namespace vectors;
     std::size_t lineStart = 0;     // of the line being looked at
     std::uint64_t lines = 0;
     unsigned integers = 0;         // of that line so far
-    bool plain = true;             // so far
+    bool quiet = true;             // so far
     Word lastDigits = 0;           // the chunk before's
     for (std::size_t at = 0; at < available; at += 64) {
         Word digits = 0, others = 0, newlines = 0;
@@ -231,8 +231,8 @@ std::size_t passPlainLines(CheckState& state, const char* text, std::size_t avai
             const auto end = static_cast<std::size_t>(std::countr_zero(newlines));
             const Word line = (~Word{0} >> (63 - end)) & ~((Word{1} << from) - 1);
             integers += static_cast<unsigned>(std::popcount(starts & line));
-            plain = plain && (bad & line) == 0;
-            if (!plain || integers != kFields || at + end + 1 - lineStart > LineBuffer::kMaxPieceLength)
+            quiet = quiet && (bad & line) == 0;
+            if (!quiet || integers != kFields || at + end + 1 - lineStart > LineBuffer::kMaxPieceLength)
                 break;
             ++lines;
             lineStart = at + end + 1;
@@ -243,8 +243,8 @@ std::size_t passPlainLines(CheckState& state, const char* text, std::size_t avai
             break;
         const Word rest = from < 64 ? ~((Word{1} << from) - 1) : 0;
         integers += static_cast<unsigned>(std::popcount(starts & rest));
-        plain = plain && (bad & rest) == 0;
-        if (!plain || integers > kFields || at + 64 - lineStart > LineBuffer::kMaxPieceLength)
+        quiet = quiet && (bad & rest) == 0;
+        if (!quiet || integers > kFields || at + 64 - lineStart > LineBuffer::kMaxPieceLength)
             break;
     }
     if (lines > 0) {
@@ -270,7 +270,7 @@ bool hasFinding(const PieceReport& report)
 {
     if (report.heading)
         return report.integers >= 3;
-    if (report.plain)
+    if (report.quiet)
         return false;
     if (report.integers < kFields || report.seventh)
         return true;
@@ -293,7 +293,7 @@ void printFindings(const char* path, const LineBuffer& piece, const PieceReport&
         }
         return;
     }
-    if (report.plain)
+    if (report.quiet)
         return;
     for (int i = 0; i < report.integers; ++i) {
         const ScannedInteger& integer = report.found[i];

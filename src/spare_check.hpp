@@ -33,7 +33,7 @@ struct PieceReport {
     std::size_t column = 0;    // where it begins in that line, from 1
     bool heading = false;      // one of the first two pieces, which are dropped
     int integers = 0;          // how many of the six the scan read
-    bool plain = false;        // six plain integers, which need no look one by one
+    bool quiet = false;        // a quiet line (quietIntegers), which needs no look one by one
     ScannedInteger found[kFields + 1];  // else those read, then a seventh when there is one
     bool seventh = false;
     ScanStop stop = ScanStop::None;
@@ -73,12 +73,12 @@ struct CheckState {
 bool checkPiece(CheckState& state, const LineBuffer& piece, bool fileEnds, PieceReport& report, LongLine& longLine);
 
 // Takes, all at once, the whole lines at the start of the available
-// characters at text that are plain data lines: a single piece of six
-// integers of at most nine digits, nothing but digits and whitespace, which
-// supply every field and have nothing to tell.  Returns how many characters
+// characters at text that are quiet data lines, with nothing to tell: a
+// single piece of six integers, quiet as quietIntegers says, which supply
+// every field.  Returns how many characters
 // they take; state must stand at the start of a line past the heading, and
 // a chunk of 64 characters past available must be readable.
-std::size_t passPlainLines(CheckState& state, const char* text, std::size_t available);
+std::size_t passQuietLines(CheckState& state, const char* text, std::size_t available);
 
 // Ends the file's last line where it had no newline; true, with longLine told,
 // when that line took more than one piece.
@@ -99,7 +99,7 @@ void printLongLine(const char* path, const LongLine& longLine);
 
 // Checks the old spare file that in reads, from its start, in pieces as the
 // conversion reads it.  Tells visitor.piece(piece, report) of every piece
-// it takes one at a time, visitor.plainLines(from, to) of the plain data
+// it takes one at a time, visitor.quietLines(from, to) of the quiet data
 // line pieces it passes over at once (numbered from 0, the heading's
 // included: from is the first, to one past the last), and
 // visitor.longLine(longLine) of every line read as more than one piece,
@@ -112,12 +112,12 @@ ReadResult checkOldSpareFile(InputFile& in, CheckState& state, Visitor&& visitor
     PieceReport report;
     LongLine longLine;
     for (;;) {
-        // Most data lines are plain: they are passed over a block at a time.
+        // Most data lines are quiet: they are passed over a block at a time.
         if (state.pieces >= 2 && state.linePieces == 0) {
             const std::uint64_t from = state.pieces;
-            in.consume(passPlainLines(state, in.data(), in.available()));
+            in.consume(passQuietLines(state, in.data(), in.available()));
             if (state.pieces > from)
-                visitor.plainLines(from, state.pieces);
+                visitor.quietLines(from, state.pieces);
         }
         const ReadResult read = readLinePiece(in, piece);
         if (read != ReadResult::Piece) {

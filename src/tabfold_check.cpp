@@ -74,7 +74,7 @@ int checkFile(const char* path)
                 printFindings(path, piece, report);
             }
         }
-        void plainLines(std::uint64_t, std::uint64_t) {}
+        void quietLines(std::uint64_t, std::uint64_t) {}
         void longLine(const LongLine& longLine)
         {
             note(longLine.line);

@@ -229,7 +229,7 @@ inline std::string pieceDifferences(const PieceReport& report, const ReferencePi
         return mismatch(index, "line");
     if (report.integers != std::min(ref.count, 6) || (!report.heading && report.seventh != (ref.count == 7)))
         return mismatch(index, "count");
-    for (int i = 0; i < report.integers && !report.plain; ++i) {
+    for (int i = 0; i < report.integers && !report.quiet; ++i) {
         const ScannedInteger& found = report.found[i];
         if (found.beyond != ref.beyond(i) || found.value != ref.value(i) || found.begin != ref.begins[i] ||
             found.end != ref.ends[i])
@@ -237,9 +237,9 @@ inline std::string pieceDifferences(const PieceReport& report, const ReferencePi
     }
     if (report.heading)
         return "";
-    if (report.plain && (ref.count != 6 || ref.beyond(0) || ref.beyond(1) || ref.beyond(2) || ref.beyond(3) ||
+    if (report.quiet && (ref.count != 6 || ref.beyond(0) || ref.beyond(1) || ref.beyond(2) || ref.beyond(3) ||
                          ref.beyond(4) || ref.beyond(5) || !ref.endsLine))
-        return mismatch(index, "plain");
+        return mismatch(index, "quiet");
     if (report.integers < 6 &&
         (report.stopAt != ref.stopAt ||
          report.stop != (ref.stopAt == ref.length ? (ref.endsLine ? ScanStop::LineEnd : ScanStop::PieceEnd)
@@ -258,19 +258,19 @@ inline std::string pieceDifferences(const PieceReport& report, const ReferencePi
 }
 
 // What checkOldSpareFile tells, to the function for pieces taken one at a
-// time and the one for plain lines passed over at once.
-template <class OnPiece, class OnPlainLines>
+// time and the one for quiet lines passed over at once.
+template <class OnPiece, class OnQuietLines>
 struct CheckVisitor {
     OnPiece onPiece;
-    OnPlainLines onPlainLines;
+    OnQuietLines onQuietLines;
 
     void piece(const LineBuffer&, const PieceReport& report) { onPiece(report); }
-    void plainLines(std::uint64_t from, std::uint64_t to) { onPlainLines(from, to); }
+    void quietLines(std::uint64_t from, std::uint64_t to) { onQuietLines(from, to); }
     void longLine(const LongLine&) {}
 };
 
 // Checks the old spare file of bytes as tabfold-check does, reading readSize
-// bytes at a time, and holds every piece it tells of, and every plain line
+// bytes at a time, and holds every piece it tells of, and every quiet line
 // it passes over, against the C library's view of it and against the
 // records that the program's conversion writes: a field said to repeat an
 // earlier line's must be written as the record before it wrote it, and one
@@ -316,14 +316,14 @@ inline std::string checkDifferences(const std::string& bytes, std::size_t readSi
                    count();
                },
                [&](std::uint64_t from, std::uint64_t to) {
-                   require(!found.empty() || index == from, "plain lines");
+                   require(!found.empty() || index == from, "quiet lines");
                    for (; found.empty() && index < to; count()) {
                        next();
-                       PieceReport plain;
-                       plain.line = line;
-                       plain.integers = 6;
-                       plain.plain = true;
-                       found = pieceDifferences(plain, ref, index, line, lastSupplied, written, before);
+                       PieceReport quiet;
+                       quiet.line = line;
+                       quiet.integers = 6;
+                       quiet.quiet = true;
+                       found = pieceDifferences(quiet, ref, index, line, lastSupplied, written, before);
                    }
                }};
     require(checkOldSpareFile(in, state, comparer) == ReadResult::End, "check");
