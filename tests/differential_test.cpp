@@ -186,6 +186,17 @@ TEST(Differential, PlainLinesGoTheFastWay)
         CheckState state;
         state.pieces = 2;  // past the heading
         ASSERT_EQ(passQuietLines(state, padded.c_str(), block.size()), block.size()) << block;
+        // The check takes only the heading one piece at a time.
+        std::FILE* oldFile = std::tmpfile();
+        ASSERT_NE(oldFile, nullptr);
+        std::fputs(("h\nh\n" + block).c_str(), oldFile);
+        InputFile in(FileHandle(descriptorOf(oldFile)));
+        CheckState whole;
+        int pieces = 0;
+        CheckVisitor counter{[&](const PieceReport&) { ++pieces; }, [](std::uint64_t, std::uint64_t) {}};
+        ASSERT_EQ(checkOldSpareFile(in, whole, counter), ReadResult::End);
+        std::fclose(oldFile);
+        ASSERT_EQ(pieces, 2) << block;
     }
 }
 

@@ -617,6 +617,7 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
     write("short.txt", "h\nh\n1 2 3 4 5 6\n7 8\n");
     write("long.txt", "h\nh\n" + std::string(300, ' ') + "1 2 3 4 5 6\n");
     write("heading.txt", "1 2 3 4 5 6\n1 2 3 4 5 6\n1 2 3 4 5 6\n");
+    write("seventh.txt", "h\nh\n1 2 3 4 5 6 99999999999\n1 2 3 4 5 6-7\n");
     fs::create_directory(at("dir"));
     const char* const program[] = {TABFOLD_CHECK_COMMAND};
     const struct {
@@ -640,6 +641,10 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
              "does (is the heading missing?)\nheading.txt:2: read as a heading line and dropped, but holds 6 "
              "integers as a data line does (is the heading missing?)\nheading.txt: 1 data line in 1 data line "
              "piece, 2 lines with findings\n", "", 1},
+        // A seventh integer is ignored, whatever it is.
+        {"seventh-integer", {"seventh.txt"}, "seventh.txt:3:13: a seventh integer, which is ignored with all that "
+             "follows it\nseventh.txt:4:12: a seventh integer, which is ignored with all that follows it\nseventh.txt: "
+             "2 data lines in 2 data line pieces, 2 lines with findings\n", "", 1},
         // The other files are still checked.
         {"missing-and-folder", {"missing.txt", "clean.txt", "dir"}, clean,
          "tabfold-check: can not open missing.txt\ntabfold-check: can not open dir: not a regular file\n", 2},
