@@ -113,6 +113,10 @@ bool describeOpenState(const FileHandle& file, FileFacts& facts);
 // on a regular file (as a file server may), as any reader would.
 FileHandle openForReading(const char* path);
 
+// Standard input, in a handle of its own that child processes do not
+// inherit, read as bytes as they are; not open when there is none.
+FileHandle standardInput();
+
 // Opens the stream that path names for reading, in a handle that child
 // processes do not inherit, waiting as any reader does for a FIFO's first
 // writer; not open when it cannot.

@@ -158,6 +158,11 @@ FileHandle openForReading(const char* path)
     return FileHandle(fd);
 }
 
+FileHandle standardInput()
+{
+    return FileHandle(::fcntl(0, F_DUPFD_CLOEXEC, 0));
+}
+
 FileHandle openStream(const char* path)
 {
     // A stream that the process holds open is taken as it is: opening its

@@ -410,6 +410,14 @@ FileHandle openForReading(const char* path)
     return FileHandle(_wopen(systemPath(path).name.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT));
 }
 
+FileHandle standardInput()
+{
+    const int fd = _dup(_fileno(stdin));
+    if (fd >= 0)
+        _setmode(fd, _O_BINARY);
+    return FileHandle(fd);
+}
+
 FileHandle openStream(const char* path)
 {
     // When every instance of the pipe is taken, the opening waits for one,

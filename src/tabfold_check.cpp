@@ -15,6 +15,7 @@
 #include "spare_file.hpp"
 
 #include <cinttypes>
+#include <cstring>
 #include <cstdio>
 #include <utility>
 
@@ -47,18 +48,24 @@ void printSummary(const char* path, const CheckState& state, std::uint64_t lines
 
 // Checks the old spare file at path, printing its findings and its
 // summary; returns the status it deserves.
-int checkFile(const char* path)
+int checkFile(const char* path, bool quiet)
 {
     FileFacts facts;
     FileHandle file;
     Failure failure;
-    if (!openOldSpareFile(path, nullptr, facts, file, failure))
+    if (std::strcmp(path, "-") == 0) {
+        file = standardInput();
+        if (!file.isOpen())
+            return complain(Failure::CannotOpen, path);
+    } else if (!openOldSpareFile(path, nullptr, facts, file, failure)) {
         return complain(failure, path);
+    }
     InputFile in(std::move(file));
     CheckState state;
     // Counts the lines with findings, each once, and prints the findings.
     struct Printer {
         const char* path;
+        bool quiet;
         std::uint64_t linesWithFindings = 0;
         std::uint64_t lastLineWithFinding = 0;
 
@@ -71,20 +78,83 @@ int checkFile(const char* path)
         {
             if (hasFinding(report)) {
                 note(report.line);
-                printFindings(path, piece, report);
+                if (!quiet)
+                    printFindings(path, piece, report);
             }
         }
         void quietLines(std::uint64_t, std::uint64_t) {}
         void longLine(const LongLine& longLine)
         {
             note(longLine.line);
-            printLongLine(path, longLine);
+            if (!quiet)
+                printLongLine(path, longLine);
         }
-    } printer{path};
+    } printer{path, quiet};
     if (checkOldSpareFile(in, state, printer) == ReadResult::Error)
         return complain(Failure::CannotRead, path);
     printSummary(path, state, printer.linesWithFindings);
     return printer.linesWithFindings > 0 ? kStatusFindings : kStatusClean;
+}
+
+constexpr char kUsage[] = "usage: tabfold-check [-q] [--] spare2in1lineFile...\n";
+
+constexpr char kHelp[] =
+    "Tells, line by line, what the conversion of tabfold will do to each old\n"
+    "spare file named (- is standard input):\n"
+    "  a data line of fewer than six integers, whose missing fields repeat\n"
+    "    those of an earlier line;\n"
+    "  a sign straight after a digit, which begins a new integer;\n"
+    "  an integer beyond 32 bits, read as the nearest bound;\n"
+    "  a seventh integer, ignored with all that follows it;\n"
+    "  a line too long for one piece of 254 characters, read as several;\n"
+    "  a heading line that holds data.\n"
+    "\n"
+    "  -q, --quiet  print only each file's summary\n"
+    "  --help       print this help and exit\n"
+    "  --version    print the version and exit\n"
+    "  --           end the options: what follows is a file, even -x\n"
+    "\n"
+    "Exit status: 0 when no file has a finding, 1 when one has, 2 when a\n"
+    "file cannot be read or the command line is wrong.\n";
+
+// The command line: its options, and where the files begin.
+struct Options {
+    bool quiet = false;
+    int firstFile = 1;
+};
+
+// Reads the options at the front of the arguments into options; returns
+// -1 to go on, or the exit status, having said why (--help, --version, an
+// unknown option).
+int readOptions(int argc, char** args, Options& options)
+{
+    for (; options.firstFile < argc; ++options.firstFile) {
+        const char* arg = args[options.firstFile];
+        if (std::strcmp(arg, "--") == 0) {
+            ++options.firstFile;
+            break;
+        }
+        if (arg[0] != '-' || arg[1] == '\0')
+            break;  // a file, or - for standard input
+        if (std::strcmp(arg, "-q") == 0 || std::strcmp(arg, "--quiet") == 0) {
+            options.quiet = true;
+        } else if (std::strcmp(arg, "--help") == 0) {
+            printMessage("%s", kUsage);
+            printMessage("%s", kHelp);
+            return finishStandardOutput() ? kStatusClean : kStatusTrouble;
+        } else if (std::strcmp(arg, "--version") == 0) {
+            printMessage("%s", "tabfold-check " TABFOLD_VERSION "\n");
+            return finishStandardOutput() ? kStatusClean : kStatusTrouble;
+        } else {
+            printError("tabfold-check: unknown option %s\n", arg);
+            printError("%s", kUsage);
+            return kStatusTrouble;
+        }
+    }
+    if (options.firstFile < argc)
+        return -1;
+    printError("%s", kUsage);
+    return kStatusTrouble;
 }
 
 }  // namespace
@@ -92,14 +162,13 @@ int checkFile(const char* path)
 int main(int argc, char* argv[])
 {
     prepareProcess();
-    char** const paths = argumentsInUtf8(argc, argv);
-    if (argc < 2) {
-        printError("%s", "usage: tabfold-check spare2in1lineFile...\n");
-        return kStatusTrouble;
-    }
+    char** const args = argumentsInUtf8(argc, argv);
+    Options options;
+    if (const int status = readOptions(argc, args, options); status >= 0)
+        return status;
     int status = kStatusClean;
-    for (int i = 1; i < argc; ++i) {
-        const int checked = checkFile(paths[i]);
+    for (int i = options.firstFile; i < argc; ++i) {
+        const int checked = checkFile(args[i], options.quiet);
         status = checked > status ? checked : status;
     }
     if (!finishStandardOutput()) {
