@@ -2,6 +2,7 @@
 
 #include "platform.hpp"
 
+#include <cerrno>
 #include <cstring>
 #include <utility>
 
@@ -113,6 +114,7 @@ bool InputFile::refill()
     if (got <= 0) {
         ended_ = got == 0;
         failed_ = got < 0;
+        error_ = failed_ ? errno : 0;
         return false;
     }
     begin_ = 0;

@@ -92,6 +92,8 @@ public:
     // end of the file, or on a read error (then failed() is true).
     bool refill();
     bool failed() const { return failed_; }
+    // The system's number of the error that failed a read, or 0.
+    int error() const { return error_; }
     // Gives the file up, to be read again: the object reads no more.
     FileHandle release();
 
@@ -103,6 +105,7 @@ private:
     std::size_t end_ = 0;
     bool ended_ = false;
     bool failed_ = false;
+    int error_ = 0;
     Fingerprint* fingerprint_ = nullptr;
 };
 

@@ -11,6 +11,7 @@
 // reach a console as UTF-16, so that every name shows whatever the code page.
 #include "platform.hpp"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -360,8 +361,11 @@ FileKind kindOfPath(const char* path)
     if (isDeviceNamespace(target.name))
         return isDisk(target.name) ? FileKind::Disk : FileKind::Other;
     WIN32_FILE_ATTRIBUTE_DATA attributes;
-    if (!GetFileAttributesExW(target.name.c_str(), GetFileExInfoStandard, &attributes))
+    if (!GetFileAttributesExW(target.name.c_str(), GetFileExInfoStandard, &attributes)) {
+        // As the C library would say it, for the caller's reasons.
+        errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : ENOENT;
         return FileKind::Missing;
+    }
     return attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? FileKind::Other : FileKind::Regular;
 }
 

@@ -1,5 +1,6 @@
 #include "shell.hpp"
 
+#include <cerrno>
 #include <cstdio>
 #include <iterator>
 
@@ -50,16 +51,20 @@ bool sameState(const FileFacts& a, const FileFacts& b)
 }
 
 bool openOldSpareFile(const char* path, const FileFacts* first, FileFacts& facts, FileHandle& file,
-                      Failure& failure)
+                      Failure& failure, int& error)
 {
+    errno = 0;
     const FileKind kind = kindOfPath(path);
+    error = kind == FileKind::Missing ? errno : 0;
     if (refusedKind(kind, first, failure))
         return false;
     const bool stream = kind == FileKind::Stream;
     file = stream ? openStream(path) : openForReading(path);
     failure = Failure::CannotOpen;
-    if (!file.isOpen() || !describeOpenFile(file, facts))
+    if (!file.isOpen() || !describeOpenFile(file, facts)) {
+        error = errno;
         return false;
+    }
     // A file that turns from one kind into the other at the opening, or is
     // not the one first found, has changed.
     failure = Failure::ChangedBeforeReopening;
@@ -70,6 +75,28 @@ bool openOldSpareFile(const char* path, const FileFacts* first, FileFacts& facts
         return facts.regular || facts.stream;
     }
     return sameFile(facts, *first) && sameState(facts, *first);
+}
+
+const char* reasonOf(int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        return "no such file";
+    case EACCES:
+    case EPERM:
+        return "permission denied";
+    case EIO:
+        return "input/output error";
+    case ENAMETOOLONG:
+        return "name too long";
+    case ELOOP:
+        return "too many levels of symbolic links";
+    case ENOMEM:
+        return "not enough memory";
+    default:
+        return "error number of the system's own";
+    }
 }
 
 bool finishStandardOutput()

@@ -36,9 +36,14 @@ bool sameState(const FileFacts& a, const FileFacts& b);
 // a later one, the very file that the first found, unchanged.  Its kind is
 // asked before the opening, which would wait for a device; only a stream's
 // opening waits, for a FIFO's writer.  True when it is open; otherwise
-// failure says why.
+// failure says why, and error is the system's number of the error, when
+// the system had one (else 0).
 bool openOldSpareFile(const char* path, const FileFacts* first, FileFacts& facts, FileHandle& file,
-                      Failure& failure);
+                      Failure& failure, int& error);
+
+// The reason of the system's error number as other tools give it, in
+// lower case ("no such file", "permission denied").
+const char* reasonOf(int error);
 
 // Writes out what is left of standard output; false when anything written
 // to it was lost.

@@ -52,7 +52,8 @@ struct SparePaths {
 int openOldFile(const char* path, const FileFacts* first, FileFacts& facts, FileHandle& file)
 {
     Failure failure;
-    return openOldSpareFile(path, first, facts, file, failure) ? kStatusSuccess : report(failure, path);
+    int error;  // (the messages of the conversion give no reasons)
+    return openOldSpareFile(path, first, facts, file, failure, error) ? kStatusSuccess : report(failure, path);
 }
 
 // True when the file at path, described in facts, holds what the old spare

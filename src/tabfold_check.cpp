@@ -14,6 +14,7 @@
 #include "spare_check.hpp"
 #include "spare_file.hpp"
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstring>
 #include <cstdio>
@@ -25,12 +26,19 @@ constexpr int kStatusClean = 0;
 constexpr int kStatusFindings = 1;
 constexpr int kStatusTrouble = 2;
 
-// Says on standard error why the file at path cannot be checked; returns
-// the status.
-int complain(Failure failure, const char* path)
+// Says on standard error why the file at path cannot be checked, with the
+// reason of the system's error number, when there is one; returns the
+// status.
+int complain(Failure failure, const char* path, int error = 0)
 {
+    char format[64];  // the message, less its newline
+    std::snprintf(format, sizeof format, "%s", messageOf(failure));
+    format[std::strcspn(format, "\n")] = '\0';
     printError("%s", "tabfold-check: ");
-    printError(messageOf(failure), path);
+    printError(format, path);
+    if (error != 0)
+        printError(": %s", reasonOf(error));
+    printError("%s", "\n");
     return kStatusTrouble;
 }
 
@@ -53,12 +61,13 @@ int checkFile(const char* path, bool quiet)
     FileFacts facts;
     FileHandle file;
     Failure failure;
+    int error;
     if (std::strcmp(path, "-") == 0) {
         file = standardInput();
         if (!file.isOpen())
-            return complain(Failure::CannotOpen, path);
-    } else if (!openOldSpareFile(path, nullptr, facts, file, failure)) {
-        return complain(failure, path);
+            return complain(Failure::CannotOpen, path, errno);
+    } else if (!openOldSpareFile(path, nullptr, facts, file, failure, error)) {
+        return complain(failure, path, error);
     }
     InputFile in(std::move(file));
     CheckState state;
@@ -91,7 +100,7 @@ int checkFile(const char* path, bool quiet)
         }
     } printer{path, quiet};
     if (checkOldSpareFile(in, state, printer) == ReadResult::Error)
-        return complain(Failure::CannotRead, path);
+        return complain(Failure::CannotRead, path, in.error());
     printSummary(path, state, printer.linesWithFindings);
     return printer.linesWithFindings > 0 ? kStatusFindings : kStatusClean;
 }

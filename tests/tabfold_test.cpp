@@ -620,6 +620,14 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
     write("seventh.txt", "h\nh\n1 2 3 4 5 6 99999999999\n1 2 3 4 5 6-7\n");
     write("-x", read(at("clean.txt")));
     const std::string kCheckUsage = "usage: tabfold-check [-q] [--] spare2in1lineFile...\n";
+    // The fault injected into clean.txt, named by its whole path, by strace.
+    const std::string cleanPath = at("clean.txt").string();
+    const bool traceable = !kOnWindows && std::system("strace -o /dev/null true >/dev/null 2>&1") == 0;
+    const auto injected = [&](const std::string& fault) {
+        const std::string call = fault.substr(0, fault.find(':'));
+        return std::vector<std::string>{"strace", "-o", "/dev/null", "-P", cleanPath, "-e", "trace=" + call,
+                                        "-e", "inject=" + fault};
+    };
     fs::create_directory(at("dir"));
     const char* const program[] = {TABFOLD_CHECK_COMMAND};
     const struct {
@@ -650,7 +658,12 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
              "2 data lines in 2 data line pieces, 2 lines with findings\n", "", 1},
         // The other files are still checked.
         {"missing-and-folder", {"missing.txt", "clean.txt", "dir"}, clean,
-         "tabfold-check: can not open missing.txt\ntabfold-check: can not open dir: not a regular file\n", 2},
+         "tabfold-check: can not open missing.txt: no such file\ntabfold-check: can not open dir: not a regular file\n", 2},
+        // The system's reason, at an exact moment (strace).
+        {"permission-denied", {cleanPath}, "", "tabfold-check: can not open " + cleanPath + ": permission denied\n", 2,
+         injected("openat:error=EACCES"), true},
+        {"read-error", {cleanPath}, "", "tabfold-check: can not read " + cleanPath + ": input/output error\n", 2,
+         injected("read:error=EIO"), true},
         {"no-arguments", {}, "", kCheckUsage, 2},
         // Options, then the files; - is standard input, -- ends the options.
         {"version", {"--version"}, "tabfold-check 1.0.0\n", "", 0},
@@ -665,12 +678,18 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
     for (const auto& c : cases) {
         if (!selected(c.name) || (c.posix && kOnWindows))
             continue;
+        if (!c.wrapper.empty() && c.wrapper[0] == "strace" && !traceable) {
+            unmounted_ += std::string(c.name) + ": strace is missing or cannot trace here\n";
+            continue;
+        }
         SCOPED_TRACE(c.name);
         auto [status, out, errors] = runProgram(program, std::size(program), c.args, c.wrapper);
         if (c.begins)
             out = out.substr(0, c.out.size());
         EXPECT_EQ(std::make_tuple(status, out, errors), std::make_tuple(c.status, c.out, c.errors));
     }
+    if (!unmounted_.empty())
+        GTEST_SKIP() << unmounted_;
 }
 
 }  // namespace
