@@ -180,6 +180,16 @@ int scanIntegers(const char* text, const char* limit, ScannedInteger* integers, 
     return count;
 }
 
+int countIntegers(const char* text, const char* limit)
+{
+    ScannedInteger found;
+    const char* begin;
+    int count = 0;
+    for (const char* p = text; (p = scanInteger(text, p, limit, found, begin)) != nullptr;)
+        ++count;
+    return count;
+}
+
 int quietIntegers(const char* text, std::size_t length)
 {
     if (length >= kScanWindow)

@@ -96,6 +96,12 @@ struct ScanStopPoint {
 int scanIntegers(const char* text, const char* limit, ScannedInteger* integers, int count,
                  ScanStopPoint* stop = nullptr);
 
+// How many integers the piece at text holds, read one after the other as
+// scanIntegers reads them, to the first character that begins none.  The
+// piece must end in NUL, and every character from text up to limit must be
+// readable.
+int countIntegers(const char* text, const char* limit);
+
 // How many integers the piece of length characters at text holds when it
 // is quiet, when reading it has nothing to tell: nothing but digits and
 // whitespace, and no integer of more than nine digits, so that none lies

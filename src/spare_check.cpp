@@ -61,11 +61,16 @@ void scanDataPiece(CheckState& state, const LineBuffer& piece, bool fileEnds, Pi
         if (read < kFields)
             tellStop(piece, stop, fileEnds, report);
     }
+    if (report.quiet)  // (a quiet piece's integers are read only for their values)
+        scanIntegers(piece.text, std::end(piece.text), report.found, kFields);
     for (int field = 0; field < kFields; ++field) {
-        if (field < report.integers)
+        if (field < report.integers) {
             state.lastSupplied[field] = report.line;
-        else
+            state.lastValues[field] = report.found[field].value;
+        } else {
             report.carriedFrom[field] = state.lastSupplied[field];
+            report.carried[field] = state.lastValues[field];
+        }
     }
 }
 
@@ -133,8 +138,13 @@ void appendCarried(char* buffer, std::size_t size, std::size_t& used, const Piec
             std::snprintf(source, sizeof source, " %s 0, no line having given %s yet", named > 1 ? "are" : "is",
                           named > 1 ? "them" : "it");
         else
-            std::snprintf(source, sizeof source, " %s line %" PRIu64 "'s", named > 1 ? "repeat" : "repeats", from);
+            std::snprintf(source, sizeof source, " %s line %" PRIu64 "'s ", named > 1 ? "repeat" : "repeats", from);
         append(buffer, size, used, source);
+        for (int k = 0; from != 0 && k < named; ++k) {
+            std::snprintf(source, sizeof source, "%s%" PRId32, k == 0 ? "" : k + 1 < named ? ", " : " and ",
+                          report.carried[first + same[k]]);
+            append(buffer, size, used, source);
+        }
     }
 }
 
@@ -195,6 +205,7 @@ bool checkPiece(CheckState& state, const LineBuffer& piece, bool fileEnds, Piece
     ++state.pieces;
     if (report.heading) {
         report.integers = scanIntegers(piece.text, std::end(piece.text), report.found, kFields);
+        report.held = countIntegers(piece.text, std::end(piece.text));
     } else {
         ++state.dataPieces;
         scanDataPiece(state, piece, fileEnds, report);
@@ -206,6 +217,7 @@ std::size_t passQuietLines(CheckState& state, const char* text, std::size_t avai
 {
     using namespace vectors;
     std::size_t lineStart = 0;     // of the line being looked at
+    std::size_t lastStart = 0;     // of the last line passed over
     std::uint64_t lines = 0;
     unsigned integers = 0;         // of that line so far
     bool quiet = true;             // so far
@@ -235,6 +247,7 @@ std::size_t passQuietLines(CheckState& state, const char* text, std::size_t avai
             if (!quiet || integers != kFields || at + end + 1 - lineStart > LineBuffer::kMaxPieceLength)
                 break;
             ++lines;
+            lastStart = lineStart;
             lineStart = at + end + 1;
             integers = 0;
             from = end + 1;
@@ -254,6 +267,11 @@ std::size_t passQuietLines(CheckState& state, const char* text, std::size_t avai
         state.line += lines;
         for (std::uint64_t& line : state.lastSupplied)
             line = state.line - 1;
+        // The values that the next piece short of fields repeats.
+        ScannedInteger found[kFields];
+        scanIntegers(text + lastStart, text + available + 64, found, kFields);
+        for (int field = 0; field < kFields; ++field)
+            state.lastValues[field] = found[field].value;
     }
     return lineStart;
 }
@@ -288,7 +306,7 @@ void printFindings(const char* path, const LineBuffer& piece, const PieceReport&
             std::snprintf(text, sizeof text,
                           "read as a heading line and dropped, but holds %d integers as a data line does "
                           "(is the heading missing?)",
-                          report.integers);
+                          report.held);
             printFinding(path, report.line, 0, text);
         }
         return;

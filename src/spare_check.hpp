@@ -33,6 +33,7 @@ struct PieceReport {
     std::size_t column = 0;    // where it begins in that line, from 1
     bool heading = false;      // one of the first two pieces, which are dropped
     int integers = 0;          // how many of the six the scan read
+    int held = 0;              // of a heading piece: how many integers it holds
     bool quiet = false;        // a quiet line (quietIntegers), which needs no look one by one
     ScannedInteger found[kFields + 1];  // else those read, then a seventh when there is one
     bool seventh = false;
@@ -42,6 +43,7 @@ struct PieceReport {
     // supplied it in the same pass, whose value it repeats, or 0 when no
     // line has yet (its value is then 0).
     std::uint64_t carriedFrom[kFields] = {};
+    std::int32_t carried[kFields] = {};  // and the value it repeats
 };
 
 // A line of the file read as more than one piece, once it has ended.
@@ -61,6 +63,7 @@ struct CheckState {
     int linePieces = 0;
     int lineHeadingPieces = 0;
     std::uint64_t lastSupplied[kFields] = {};
+    std::int32_t lastValues[kFields] = {};  // and the value it supplied
     // What the summary counts.
     std::uint64_t dataLines = 0;
     std::uint64_t dataPieces = 0;

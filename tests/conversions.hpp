@@ -162,6 +162,7 @@ struct ReferencePiece {
     char text[256];
     std::size_t length = 0;
     int count = 0;                 // of seven fields at most
+    int total = 0;                 // of every integer, one after the other
     long long values[7] = {};
     std::size_t begins[7] = {}, ends[7] = {};
     std::size_t stopAt = 0;        // the first non-blank after the last integer
@@ -177,6 +178,7 @@ struct ReferencePiece {
         endsLine = text[length - 1] == '\n' || next == EOF;
         std::ungetc(next, file);
         long long v[7];
+        int taken;
         count = std::max(0, std::sscanf(text, "%lld%lld%lld%lld%lld%lld%lld", v, v + 1, v + 2, v + 3, v + 4,
                                         v + 5, v + 6));
         const char* p = text;
@@ -192,6 +194,9 @@ struct ReferencePiece {
         while (std::isspace(static_cast<unsigned char>(*p)))
             ++p;
         stopAt = static_cast<std::size_t>(p - text);
+        total = 0;
+        for (const char* q = text; std::sscanf(q, "%lld%n", v, &taken) == 1; q += taken)
+            ++total;
         return true;
     }
     bool beyond(int i) const { return values[i] < INT32_MIN || values[i] > INT32_MAX; }
@@ -236,7 +241,7 @@ inline std::string pieceDifferences(const PieceReport& report, const ReferencePi
             return mismatch(index, "integer");
     }
     if (report.heading)
-        return "";
+        return report.held == ref.total ? "" : mismatch(index, "integers of the heading");
     if (report.quiet && (ref.count != 6 || ref.beyond(0) || ref.beyond(1) || ref.beyond(2) || ref.beyond(3) ||
                          ref.beyond(4) || ref.beyond(5) || !ref.endsLine))
         return mismatch(index, "quiet");
@@ -251,6 +256,8 @@ inline std::string pieceDifferences(const PieceReport& report, const ReferencePi
         const std::int32_t expected = supplied ? ref.value(field) : lastSupplied[field] == 0 ? 0 : before[field];
         if (!supplied && report.carriedFrom[field] != lastSupplied[field])
             return mismatch(index, "carried from");
+        if (!supplied && !report.quiet && report.carried[field] != expected)
+            return mismatch(index, "value carried");
         if (written[field] != expected)
             return mismatch(index, "record written");
     }

@@ -612,11 +612,12 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
 {
     const std::string clean = "clean.txt: 12 data lines in 12 data line pieces, 0 lines with findings\n";
     const std::string shortFound = ":4: 2 integers of 6, then the end of the line: the left record's LINK# repeats "
-                                   "line 3's; the right record's N1, N2 and LINK# repeat line 3's\n";
+                                   "line 3's 3; the right record's N1, N2 and LINK# repeat line 3's 4, 5 and 6\n";
     write("clean.txt", read(EXAMPLES_DIR "/old-spare.txt"));
     write("short.txt", "h\nh\n1 2 3 4 5 6\n7 8\n");
     write("long.txt", "h\nh\n" + std::string(300, ' ') + "1 2 3 4 5 6\n");
     write("heading.txt", "1 2 3 4 5 6\n1 2 3 4 5 6\n1 2 3 4 5 6\n");
+    write("eight.txt", "1 2 3 4 5 6 7 8\nh\n");
     write("seventh.txt", "h\nh\n1 2 3 4 5 6 99999999999\n1 2 3 4 5 6-7\n");
     write("-x", read(at("clean.txt")));
     const std::string kCheckUsage = "usage: tabfold-check [-q] [--] spare2in1lineFile...\n";
@@ -652,6 +653,9 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
              "does (is the heading missing?)\nheading.txt:2: read as a heading line and dropped, but holds 6 "
              "integers as a data line does (is the heading missing?)\nheading.txt: 1 data line in 1 data line "
              "piece, 2 lines with findings\n", "", 1},
+        {"heading-of-eight", {"eight.txt"}, "eight.txt:1: read as a heading line and dropped, but holds 8 integers as "
+             "a data line does (is the heading missing?)\neight.txt: 0 data lines in 0 data line pieces, 1 line with "
+             "findings\n", "", 1},
         // A seventh integer is ignored, whatever it is.
         {"seventh-integer", {"seventh.txt"}, "seventh.txt:3:13: a seventh integer, which is ignored with all that "
              "follows it\nseventh.txt:4:12: a seventh integer, which is ignored with all that follows it\nseventh.txt: "
