@@ -24,12 +24,16 @@ bool countPiece(CheckState& state, const LineBuffer& piece, bool heading, LongLi
     state.lineHeadingPieces += heading;
     if (!heading && state.linePieces - state.lineHeadingPieces == 1)
         ++state.dataLines;
-    if (piece.text[piece.length - 1] != '\n')
+    if (piece.text[piece.length - 1] != '\n') {
+        state.lastCharacter = piece.text[piece.length - 1];
         return false;  // the line goes on, or the file ends: finishFile tells
+    }
     const bool isLong = state.linePieces > 1;
-    longLine = {state.line, state.lineLength - 1, state.linePieces, state.lineHeadingPieces};
+    const char beforeNewline = piece.length > 1 ? piece.text[piece.length - 2] : state.lastCharacter;
+    longLine = {state.line, state.lineLength - 1, state.linePieces, state.lineHeadingPieces, beforeNewline == '\r'};
     ++state.line;
     state.lineLength = 0;
+    state.lastCharacter = '\0';
     state.linePieces = state.lineHeadingPieces = 0;
     return isLong;
 }
@@ -43,7 +47,9 @@ void tellStop(const LineBuffer& piece, const ScanStopPoint& stop, bool fileEnds,
     if (stop.at < piece.length)
         report.stop = stop.loneSign ? ScanStop::LoneSign : ScanStop::Character;
     else
-        report.stop = piece.text[piece.length - 1] == '\n' || fileEnds ? ScanStop::LineEnd : ScanStop::PieceEnd;
+        report.stop = piece.text[piece.length - 1] == '\n' ? ScanStop::LineEnd
+                      : fileEnds                           ? ScanStop::FileEnd
+                                                           : ScanStop::PieceEnd;
 }
 
 // Scans a data line piece into the report, and notes which fields it
@@ -163,6 +169,9 @@ void printShortScan(const char* path, const LineBuffer& piece, const PieceReport
     switch (report.stop) {
     case ScanStop::LineEnd:
         append(text, sizeof text, used, "the end of the line");
+        break;
+    case ScanStop::FileEnd:
+        append(text, sizeof text, used, "the end of the file");
         break;
     case ScanStop::PieceEnd:
         append(text, sizeof text, used, "the end of the line piece");
@@ -334,14 +343,20 @@ void printFindings(const char* path, const LineBuffer& piece, const PieceReport&
         printShortScan(path, piece, report);
 }
 
+void printNoDataLine(const char* path)
+{
+    printFinding(path, 1, 0, "no data line: the new spare file will hold the heading alone, no record");
+}
+
 void printLongLine(const char* path, const LongLine& longLine)
 {
     const int data = longLine.pieces - longLine.headingPieces;
     const char* const heading[] = {"", "the heading's second and ", "both of the heading's and "};
     char text[512];
     std::snprintf(text, sizeof text,
-                  "%zu characters are too many for one line piece: the line is read as %d pieces, %s%d data line%s%s",
-                  longLine.length, longLine.pieces, heading[longLine.headingPieces], data, data == 1 ? "" : "s",
-                  longLine.headingPieces == 2 ? ", so line 2 is read as a data line" : "");
+                  "%zu characters%s are too many for one line piece: the line is read as %d pieces, %s%d data line%s%s",
+                  longLine.length, longLine.carriageReturn ? " (the carriage return of its CRLF end counts)" : "",
+                  longLine.pieces, heading[longLine.headingPieces], data, data == 1 ? "" : "s",
+                  longLine.headingPieces == 2 && !longLine.last ? ", so line 2 is read as a data line" : "");
     printFinding(path, longLine.line, 0, text);
 }

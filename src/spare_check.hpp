@@ -21,7 +21,8 @@ constexpr int kFields = 6;
 // What ended the scan of a data line piece before its sixth integer.
 enum class ScanStop {
     None,       // all six were read
-    LineEnd,    // the line ended (its newline, or the end of the file)
+    LineEnd,    // the line ended, with its newline
+    FileEnd,    // the file ended, the line without a newline
     PieceEnd,   // the piece ended, full, in the middle of the line
     Character,  // a character that no integer starts with, a NUL byte among them
     LoneSign,   // a sign with no digit after it
@@ -52,6 +53,8 @@ struct LongLine {
     std::size_t length = 0;    // its characters, before its newline
     int pieces = 0;
     int headingPieces = 0;     // how many of them are the heading's
+    bool carriageReturn = false;  // its last character, of a CRLF line end
+    bool last = false;         // the file holds nothing after it
 };
 
 // Where a check of one old spare file stands: the line it is in, and which
@@ -60,6 +63,7 @@ struct CheckState {
     std::uint64_t pieces = 0;          // every piece taken, the heading's too
     std::uint64_t line = 1;
     std::size_t lineLength = 0;        // of the line so far
+    char lastCharacter = '\0';         // of the line so far
     int linePieces = 0;
     int lineHeadingPieces = 0;
     std::uint64_t lastSupplied[kFields] = {};
@@ -100,6 +104,10 @@ void printFindings(const char* path, const LineBuffer& piece, const PieceReport&
 // Prints the finding about a line too long for one piece.
 void printLongLine(const char* path, const LongLine& longLine);
 
+// Prints the finding about a file that holds no data line, whose
+// conversion holds no record.
+void printNoDataLine(const char* path);
+
 // Checks the old spare file that in reads, from its start, in pieces as the
 // conversion reads it.  Tells visitor.piece(piece, report) of every piece
 // it takes one at a time, visitor.quietLines(from, to) of the quiet data
@@ -132,8 +140,11 @@ ReadResult checkOldSpareFile(InputFile& in, CheckState& state, Visitor&& visitor
         const bool fileEnds = piece.text[piece.length - 1] != '\n' && in.available() == 0 && !in.refill();
         const bool isLong = checkPiece(state, piece, fileEnds, report, longLine);
         visitor.piece(piece, report);
-        if (isLong)
+        if (isLong) {
+            // A first line that takes the whole heading: is there a line 2?
+            longLine.last = longLine.headingPieces == 2 && in.available() == 0 && !in.refill();
             visitor.longLine(longLine);
+        }
     }
 }
 

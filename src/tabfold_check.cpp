@@ -101,6 +101,11 @@ int checkFile(const char* path, bool quiet)
     } printer{path, quiet};
     if (checkOldSpareFile(in, state, printer) == ReadResult::Error)
         return complain(Failure::CannotRead, path, in.error());
+    if (state.dataPieces == 0) {
+        printer.note(1);
+        if (!quiet)
+            printNoDataLine(path);
+    }
     printSummary(path, state, printer.linesWithFindings);
     return printer.linesWithFindings > 0 ? kStatusFindings : kStatusClean;
 }

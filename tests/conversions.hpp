@@ -167,6 +167,7 @@ struct ReferencePiece {
     std::size_t begins[7] = {}, ends[7] = {};
     std::size_t stopAt = 0;        // the first non-blank after the last integer
     bool endsLine = false;         // its newline, or the end of the file, follows
+    bool endsFile = false;         // without a newline
 
     bool read(std::FILE* file)
     {
@@ -176,6 +177,7 @@ struct ReferencePiece {
         length = static_cast<std::size_t>(std::ftell(file) - before);
         const int next = std::getc(file);
         endsLine = text[length - 1] == '\n' || next == EOF;
+        endsFile = text[length - 1] != '\n' && next == EOF;
         std::ungetc(next, file);
         long long v[7];
         int taken;
@@ -247,7 +249,9 @@ inline std::string pieceDifferences(const PieceReport& report, const ReferencePi
         return mismatch(index, "quiet");
     if (report.integers < 6 &&
         (report.stopAt != ref.stopAt ||
-         report.stop != (ref.stopAt == ref.length ? (ref.endsLine ? ScanStop::LineEnd : ScanStop::PieceEnd)
+         report.stop != (ref.stopAt == ref.length ? (ref.endsFile ? ScanStop::FileEnd
+                                                     : ref.endsLine ? ScanStop::LineEnd
+                                                                    : ScanStop::PieceEnd)
                          : ref.text[ref.stopAt] == '-' || ref.text[ref.stopAt] == '+' ? ScanStop::LoneSign
                                                                                      : ScanStop::Character)))
         return mismatch(index, "stop");

@@ -618,6 +618,10 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
     write("long.txt", "h\nh\n" + std::string(300, ' ') + "1 2 3 4 5 6\n");
     write("heading.txt", "1 2 3 4 5 6\n1 2 3 4 5 6\n1 2 3 4 5 6\n");
     write("eight.txt", "1 2 3 4 5 6 7 8\nh\n");
+    write("cut.txt", "h\nh\n1 2 3");
+    write("one.txt", std::string(300, '7') + "\n");
+    write("crlf.txt", "h\nh\n1 2 3 4 5 6" + std::string(242, ' ') + "\r\n");
+    write("empty.txt", "");
     write("seventh.txt", "h\nh\n1 2 3 4 5 6 99999999999\n1 2 3 4 5 6-7\n");
     write("-x", read(at("clean.txt")));
     const std::string kCheckUsage = "usage: tabfold-check [-q] [--] spare2in1lineFile...\n";
@@ -654,8 +658,21 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
              "integers as a data line does (is the heading missing?)\nheading.txt: 1 data line in 1 data line "
              "piece, 2 lines with findings\n", "", 1},
         {"heading-of-eight", {"eight.txt"}, "eight.txt:1: read as a heading line and dropped, but holds 8 integers as "
-             "a data line does (is the heading missing?)\neight.txt: 0 data lines in 0 data line pieces, 1 line with "
+             "a data line does (is the heading missing?)\neight.txt:1: no data line: the new spare file will hold the "
+             "heading alone, no record\neight.txt: 0 data lines in 0 data line pieces, 1 line with findings\n", "", 1},
+        {"end-of-file", {"cut.txt"}, "cut.txt:3: 3 integers of 6, then the end of the file: the right record's N1, N2 "
+             "and LINK# are 0, no line having given them yet\ncut.txt: 1 data line in 1 data line piece, 1 line with "
              "findings\n", "", 1},
+        {"one-long-line", {"one.txt"}, "one.txt:1: 300 characters are too many for one line piece: the line is read "
+             "as 2 pieces, both of the heading's and 0 data lines\none.txt:1: no data line: the new spare file will hold "
+             "the heading alone, no record\none.txt: 0 data lines in 0 data line pieces, 1 line with findings\n", "", 1},
+        {"crlf-too-long", {"crlf.txt"}, "crlf.txt:3: no integer, then the end of the line: the left record's N1, N2 "
+             "and LINK# repeat line 3's 1, 2 and 3; the right record's N1, N2 and LINK# repeat line 3's 4, 5 and "
+             "6\ncrlf.txt:3: 254 characters (the carriage return of its CRLF end counts) are too many for one line "
+             "piece: the line is read as 2 pieces, 2 data lines\ncrlf.txt: 1 data line in 2 data line pieces, 1 line "
+             "with findings\n", "", 1},
+        {"empty", {"empty.txt"}, "empty.txt:1: no data line: the new spare file will hold the heading alone, no "
+             "record\nempty.txt: 0 data lines in 0 data line pieces, 1 line with findings\n", "", 1},
         // A seventh integer is ignored, whatever it is.
         {"seventh-integer", {"seventh.txt"}, "seventh.txt:3:13: a seventh integer, which is ignored with all that "
              "follows it\nseventh.txt:4:12: a seventh integer, which is ignored with all that follows it\nseventh.txt: "
