@@ -80,15 +80,12 @@ void scanDataPiece(CheckState& state, const LineBuffer& piece, bool fileEnds, Pi
     }
 }
 
-// Prints one finding: the path, the line, the column unless it is 0, and
-// the text.
+// Prints one finding as compilers print a warning: the path, the line and
+// the column (from 1), the word warning, and the text.
 void printFinding(const char* path, std::uint64_t line, std::size_t column, const char* text)
 {
-    char place[64];
-    if (column > 0)
-        std::snprintf(place, sizeof place, ":%" PRIu64 ":%zu: ", line, column);
-    else
-        std::snprintf(place, sizeof place, ":%" PRIu64 ": ", line);
+    char place[80];
+    std::snprintf(place, sizeof place, ":%" PRIu64 ":%zu: warning: ", line, column);
     printMessage("%s", path);
     printMessage("%s", place);
     printMessage("%s\n", text);
@@ -191,7 +188,7 @@ void printShortScan(const char* path, const LineBuffer& piece, const PieceReport
     appendCarried(text, sizeof text, used, report, 0);
     appendCarried(text, sizeof text, used, report, 3);
     const bool atCharacter = report.stop == ScanStop::Character || report.stop == ScanStop::LoneSign;
-    printFinding(path, report.line, atCharacter ? report.column + report.stopAt : 0, text);
+    printFinding(path, report.line, report.column + (atCharacter ? report.stopAt : 0), text);
 }
 
 // The field that the integer at index (from 0) fills, as a person names it.
@@ -316,7 +313,7 @@ void printFindings(const char* path, const LineBuffer& piece, const PieceReport&
                           "read as a heading line and dropped, but holds %d integers as a data line does "
                           "(is the heading missing?)",
                           report.held);
-            printFinding(path, report.line, 0, text);
+            printFinding(path, report.line, report.column, text);
         }
         return;
     }
@@ -345,7 +342,7 @@ void printFindings(const char* path, const LineBuffer& piece, const PieceReport&
 
 void printNoDataLine(const char* path)
 {
-    printFinding(path, 1, 0, "no data line: the new spare file will hold the heading alone, no record");
+    printFinding(path, 1, 1, "no data line: the new spare file will hold the heading alone, no record");
 }
 
 void printLongLine(const char* path, const LongLine& longLine)
@@ -358,5 +355,5 @@ void printLongLine(const char* path, const LongLine& longLine)
                   longLine.length, longLine.carriageReturn ? " (the carriage return of its CRLF end counts)" : "",
                   longLine.pieces, heading[longLine.headingPieces], data, data == 1 ? "" : "s",
                   longLine.headingPieces == 2 && !longLine.last ? ", so line 2 is read as a data line" : "");
-    printFinding(path, longLine.line, 0, text);
+    printFinding(path, longLine.line, 1, text);
 }

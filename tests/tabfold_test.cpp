@@ -611,7 +611,7 @@ TEST_F(Tabfold, ConvertsWholeOrTouchesNothingUnderAMemoryLimit)
 TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
 {
     const std::string clean = "clean.txt: 12 data lines in 12 data line pieces, 0 lines with findings\n";
-    const std::string shortFound = ":4: 2 integers of 6, then the end of the line: the left record's LINK# repeats "
+    const std::string shortFound = ":4:1: warning: 2 integers of 6, then the end of the line: the left record's LINK# repeats "
                                    "line 3's 3; the right record's N1, N2 and LINK# repeat line 3's 4, 5 and 6\n";
     write("clean.txt", read(EXAMPLES_DIR "/old-spare.txt"));
     write("short.txt", "h\nh\n1 2 3 4 5 6\n7 8\n");
@@ -649,33 +649,33 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
              "short.txt: 2 data lines in 2 data line pieces, 1 line with findings\n" + clean, "", 1},
         {"stream", {"/dev/stdin"}, "/dev/stdin" + shortFound + "/dev/stdin: 2 data lines in 2 data line pieces, 1 line with findings\n",
          "", 1, {"sh", "-c", "cat short.txt | \"$0\" \"$@\""}, true},
-        {"long-line", {"long.txt"}, "long.txt:3: no integer, then the end of the line piece: the left record's N1, N2 and LINK# are "
+        {"long-line", {"long.txt"}, "long.txt:3:1: warning: no integer, then the end of the line piece: the left record's N1, N2 and LINK# are "
              "0, no line having given them yet; the right record's N1, N2 and LINK# are 0, no line having given them "
-             "yet\nlong.txt:3: 311 characters are too many for one line piece: the line is read as 2 pieces, 2 data "
+             "yet\nlong.txt:3:1: warning: 311 characters are too many for one line piece: the line is read as 2 pieces, 2 data "
              "lines\nlong.txt: 1 data line in 2 data line pieces, 1 line with findings\n", "", 1},
-        {"heading-of-data", {"heading.txt"}, "heading.txt:1: read as a heading line and dropped, but holds 6 integers as a data line "
-             "does (is the heading missing?)\nheading.txt:2: read as a heading line and dropped, but holds 6 "
+        {"heading-of-data", {"heading.txt"}, "heading.txt:1:1: warning: read as a heading line and dropped, but holds 6 integers as a data line "
+             "does (is the heading missing?)\nheading.txt:2:1: warning: read as a heading line and dropped, but holds 6 "
              "integers as a data line does (is the heading missing?)\nheading.txt: 1 data line in 1 data line "
              "piece, 2 lines with findings\n", "", 1},
-        {"heading-of-eight", {"eight.txt"}, "eight.txt:1: read as a heading line and dropped, but holds 8 integers as "
-             "a data line does (is the heading missing?)\neight.txt:1: no data line: the new spare file will hold the "
+        {"heading-of-eight", {"eight.txt"}, "eight.txt:1:1: warning: read as a heading line and dropped, but holds 8 integers as "
+             "a data line does (is the heading missing?)\neight.txt:1:1: warning: no data line: the new spare file will hold the "
              "heading alone, no record\neight.txt: 0 data lines in 0 data line pieces, 1 line with findings\n", "", 1},
-        {"end-of-file", {"cut.txt"}, "cut.txt:3: 3 integers of 6, then the end of the file: the right record's N1, N2 "
+        {"end-of-file", {"cut.txt"}, "cut.txt:3:1: warning: 3 integers of 6, then the end of the file: the right record's N1, N2 "
              "and LINK# are 0, no line having given them yet\ncut.txt: 1 data line in 1 data line piece, 1 line with "
              "findings\n", "", 1},
-        {"one-long-line", {"one.txt"}, "one.txt:1: 300 characters are too many for one line piece: the line is read "
-             "as 2 pieces, both of the heading's and 0 data lines\none.txt:1: no data line: the new spare file will hold "
+        {"one-long-line", {"one.txt"}, "one.txt:1:1: warning: 300 characters are too many for one line piece: the line is read "
+             "as 2 pieces, both of the heading's and 0 data lines\none.txt:1:1: warning: no data line: the new spare file will hold "
              "the heading alone, no record\none.txt: 0 data lines in 0 data line pieces, 1 line with findings\n", "", 1},
-        {"crlf-too-long", {"crlf.txt"}, "crlf.txt:3: no integer, then the end of the line: the left record's N1, N2 "
+        {"crlf-too-long", {"crlf.txt"}, "crlf.txt:3:255: warning: no integer, then the end of the line: the left record's N1, N2 "
              "and LINK# repeat line 3's 1, 2 and 3; the right record's N1, N2 and LINK# repeat line 3's 4, 5 and "
-             "6\ncrlf.txt:3: 254 characters (the carriage return of its CRLF end counts) are too many for one line "
+             "6\ncrlf.txt:3:1: warning: 254 characters (the carriage return of its CRLF end counts) are too many for one line "
              "piece: the line is read as 2 pieces, 2 data lines\ncrlf.txt: 1 data line in 2 data line pieces, 1 line "
              "with findings\n", "", 1},
-        {"empty", {"empty.txt"}, "empty.txt:1: no data line: the new spare file will hold the heading alone, no "
+        {"empty", {"empty.txt"}, "empty.txt:1:1: warning: no data line: the new spare file will hold the heading alone, no "
              "record\nempty.txt: 0 data lines in 0 data line pieces, 1 line with findings\n", "", 1},
         // A seventh integer is ignored, whatever it is.
-        {"seventh-integer", {"seventh.txt"}, "seventh.txt:3:13: a seventh integer, which is ignored with all that "
-             "follows it\nseventh.txt:4:12: a seventh integer, which is ignored with all that follows it\nseventh.txt: "
+        {"seventh-integer", {"seventh.txt"}, "seventh.txt:3:13: warning: a seventh integer, which is ignored with all that "
+             "follows it\nseventh.txt:4:12: warning: a seventh integer, which is ignored with all that follows it\nseventh.txt: "
              "2 data lines in 2 data line pieces, 2 lines with findings\n", "", 1},
         // The other files are still checked.
         {"missing-and-folder", {"missing.txt", "clean.txt", "dir"}, clean,
