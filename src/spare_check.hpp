@@ -108,16 +108,19 @@ void printLongLine(const char* path, const LongLine& longLine);
 // conversion holds no record.
 void printNoDataLine(const char* path);
 
+// How a check of an old spare file ended.
+enum class CheckEnd { Done, ReadFailed, Stopped };
+
 // Checks the old spare file that in reads, from its start, in pieces as the
 // conversion reads it.  Tells visitor.piece(piece, report) of every piece
 // it takes one at a time, visitor.quietLines(from, to) of the quiet data
 // line pieces it passes over at once (numbered from 0, the heading's
 // included: from is the first, to one past the last), and
 // visitor.longLine(longLine) of every line read as more than one piece,
-// once it has ended.  Returns how the reading ended: the end of the file,
-// or a read error.
+// once it has ended; each returns false to stop the check there.  Returns
+// how the check ended: at the end of the file, on a read error, or stopped.
 template <class Visitor>
-ReadResult checkOldSpareFile(InputFile& in, CheckState& state, Visitor&& visitor)
+CheckEnd checkOldSpareFile(InputFile& in, CheckState& state, Visitor&& visitor)
 {
     LineBuffer piece;
     PieceReport report;
@@ -127,23 +130,24 @@ ReadResult checkOldSpareFile(InputFile& in, CheckState& state, Visitor&& visitor
         if (state.pieces >= 2 && state.linePieces == 0) {
             const std::uint64_t from = state.pieces;
             in.consume(passQuietLines(state, in.data(), in.available()));
-            if (state.pieces > from)
-                visitor.quietLines(from, state.pieces);
+            if (state.pieces > from && !visitor.quietLines(from, state.pieces))
+                return CheckEnd::Stopped;
         }
         const ReadResult read = readLinePiece(in, piece);
-        if (read != ReadResult::Piece) {
-            if (read == ReadResult::End && finishFile(state, longLine))
-                visitor.longLine(longLine);
-            return read;
-        }
+        if (read == ReadResult::Error)
+            return CheckEnd::ReadFailed;
+        if (read == ReadResult::End)
+            return finishFile(state, longLine) && !visitor.longLine(longLine) ? CheckEnd::Stopped : CheckEnd::Done;
         // Only a piece without a newline may be the file's last.
         const bool fileEnds = piece.text[piece.length - 1] != '\n' && in.available() == 0 && !in.refill();
         const bool isLong = checkPiece(state, piece, fileEnds, report, longLine);
-        visitor.piece(piece, report);
+        if (!visitor.piece(piece, report))
+            return CheckEnd::Stopped;
         if (isLong) {
             // A first line that takes the whole heading: is there a line 2?
             longLine.last = longLine.headingPieces == 2 && in.available() == 0 && !in.refill();
-            visitor.longLine(longLine);
+            if (!visitor.longLine(longLine))
+                return CheckEnd::Stopped;
         }
     }
 }

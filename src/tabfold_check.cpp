@@ -25,6 +25,9 @@ namespace {
 constexpr int kStatusClean = 0;
 constexpr int kStatusFindings = 1;
 constexpr int kStatusTrouble = 2;
+// (What checkFile returns when standard output cannot be written: status 2,
+// and no other file is checked.)
+constexpr int kStatusLost = -1;
 
 // Says on standard error why the file at path cannot be checked, with the
 // reason of the system's error number, when there is one; returns the
@@ -71,7 +74,8 @@ int checkFile(const char* path, bool quiet)
     }
     InputFile in(std::move(file));
     CheckState state;
-    // Counts the lines with findings, each once, and prints the findings.
+    // Counts the lines with findings, each once, and prints the findings,
+    // up to the first that cannot be written.
     struct Printer {
         const char* path;
         bool quiet;
@@ -83,24 +87,32 @@ int checkFile(const char* path, bool quiet)
             linesWithFindings += line != lastLineWithFinding;
             lastLineWithFinding = line;
         }
-        void piece(const LineBuffer& piece, const PieceReport& report)
+        bool piece(const LineBuffer& piece, const PieceReport& report)
         {
             if (hasFinding(report)) {
                 note(report.line);
                 if (!quiet)
                     printFindings(path, piece, report);
             }
+            return !std::ferror(stdout);
         }
-        void quietLines(std::uint64_t, std::uint64_t) {}
-        void longLine(const LongLine& longLine)
+        bool quietLines(std::uint64_t, std::uint64_t) { return true; }
+        bool longLine(const LongLine& longLine)
         {
             note(longLine.line);
             if (!quiet)
                 printLongLine(path, longLine);
+            return !std::ferror(stdout);
         }
     } printer{path, quiet};
-    if (checkOldSpareFile(in, state, printer) == ReadResult::Error)
+    switch (checkOldSpareFile(in, state, printer)) {
+    case CheckEnd::ReadFailed:
         return complain(Failure::CannotRead, path, in.error());
+    case CheckEnd::Stopped:
+        return kStatusLost;
+    case CheckEnd::Done:
+        break;
+    }
     if (state.dataPieces == 0) {
         printer.note(1);
         if (!quiet)
@@ -181,11 +193,11 @@ int main(int argc, char* argv[])
     if (const int status = readOptions(argc, args, options); status >= 0)
         return status;
     int status = kStatusClean;
-    for (int i = options.firstFile; i < argc; ++i) {
+    for (int i = options.firstFile; i < argc && status != kStatusLost; ++i) {
         const int checked = checkFile(args[i], options.quiet);
-        status = checked > status ? checked : status;
+        status = checked > status || checked == kStatusLost ? checked : status;
     }
-    if (!finishStandardOutput()) {
+    if (!finishStandardOutput() || status == kStatusLost) {
         printError("%s", "tabfold-check: can not write standard output\n");
         return kStatusTrouble;
     }

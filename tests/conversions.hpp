@@ -275,9 +275,9 @@ struct CheckVisitor {
     OnPiece onPiece;
     OnQuietLines onQuietLines;
 
-    void piece(const LineBuffer&, const PieceReport& report) { onPiece(report); }
-    void quietLines(std::uint64_t from, std::uint64_t to) { onQuietLines(from, to); }
-    void longLine(const LongLine&) {}
+    bool piece(const LineBuffer&, const PieceReport& report) { return onPiece(report), true; }
+    bool quietLines(std::uint64_t from, std::uint64_t to) { return onQuietLines(from, to), true; }
+    bool longLine(const LongLine&) { return true; }
 };
 
 // Checks the old spare file of bytes as tabfold-check does, reading readSize
@@ -337,7 +337,7 @@ inline std::string checkDifferences(const std::string& bytes, std::size_t readSi
                        found = pieceDifferences(quiet, ref, index, line, lastSupplied, written, before);
                    }
                }};
-    require(checkOldSpareFile(in, state, comparer) == ReadResult::End, "check");
+    require(checkOldSpareFile(in, state, comparer) == CheckEnd::Done, "check");
     if (found.empty() && (ref.read(refFile) || state.dataPieces != pieces))
         found = "pieces: " + std::to_string(state.dataPieces) + " checked, " + std::to_string(pieces) + " converted";
     std::fclose(oldFile);

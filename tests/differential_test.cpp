@@ -194,7 +194,7 @@ TEST(Differential, PlainLinesGoTheFastWay)
         CheckState whole;
         int pieces = 0;
         CheckVisitor counter{[&](const PieceReport&) { ++pieces; }, [](std::uint64_t, std::uint64_t) {}};
-        ASSERT_EQ(checkOldSpareFile(in, whole, counter), ReadResult::End);
+        ASSERT_EQ(checkOldSpareFile(in, whole, counter), CheckEnd::Done);
         std::fclose(oldFile);
         ASSERT_EQ(pieces, 2) << block;
     }

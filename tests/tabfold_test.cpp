@@ -622,6 +622,7 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
     write("one.txt", std::string(300, '7') + "\n");
     write("crlf.txt", "h\nh\n1 2 3 4 5 6" + std::string(242, ' ') + "\r\n");
     write("empty.txt", "");
+    write("shorts.txt", "h\nh\n" + repeated("7 8\n", 1000000));  // 4 MB, 16 blocks of findings
     write("seventh.txt", "h\nh\n1 2 3 4 5 6 99999999999\n1 2 3 4 5 6-7\n");
     write("-x", read(at("clean.txt")));
     const std::string kCheckUsage = "usage: tabfold-check [-q] [--] spare2in1lineFile...\n";
@@ -643,6 +644,7 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
         std::vector<std::string> wrapper = {};
         bool posix = false;
         bool begins = false;  // out is only how standard output begins
+        std::size_t mostReads = 0;  // of the old spare file, counted by strace, if not 0
     } cases[] = {
         {"clean", {"clean.txt"}, clean, "", 0},
         {"short-then-clean", {"short.txt", "clean.txt"}, "short.txt" + shortFound +
@@ -673,6 +675,10 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
              "with findings\n", "", 1},
         {"empty", {"empty.txt"}, "empty.txt:1:1: warning: no data line: the new spare file will hold the heading alone, no "
              "record\nempty.txt: 0 data lines in 0 data line pieces, 1 line with findings\n", "", 1},
+        // Standard output closed by its reader: the check stops at once.
+        {"closed-pipe", {at("shorts.txt").string()}, "", "tabfold-check: can not write standard output\n", 2,
+         {"bash", "-c", "strace -o ../reads -P \"$1\" -e trace=read \"$0\" \"$@\" | head -c 100 >/dev/null; "
+          "exit ${PIPESTATUS[0]}"}, true, false, 3},
         // A seventh integer is ignored, whatever it is.
         {"seventh-integer", {"seventh.txt"}, "seventh.txt:3:13: warning: a seventh integer, which is ignored with all that "
              "follows it\nseventh.txt:4:12: warning: a seventh integer, which is ignored with all that follows it\nseventh.txt: "
@@ -699,7 +705,7 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
     for (const auto& c : cases) {
         if (!selected(c.name) || (c.posix && kOnWindows))
             continue;
-        if (!c.wrapper.empty() && c.wrapper[0] == "strace" && !traceable) {
+        if (((!c.wrapper.empty() && c.wrapper[0] == "strace") || c.mostReads > 0) && !traceable) {
             unmounted_ += std::string(c.name) + ": strace is missing or cannot trace here\n";
             continue;
         }
@@ -708,6 +714,10 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
         if (c.begins)
             out = out.substr(0, c.out.size());
         EXPECT_EQ(std::make_tuple(status, out, errors), std::make_tuple(c.status, c.out, c.errors));
+        if (c.mostReads > 0) {
+            const std::string reads = read(base_ / "reads");
+            EXPECT_LE(static_cast<std::size_t>(std::count(reads.begin(), reads.end(), '\n')), c.mostReads) << reads;
+        }
     }
     if (!unmounted_.empty())
         GTEST_SKIP() << unmounted_;
