@@ -340,6 +340,49 @@ void printFindings(const char* path, const LineBuffer& piece, const PieceReport&
         printShortScan(path, piece, report);
 }
 
+void countFindings(const PieceReport& report, FindingCounts& counts)
+{
+    if (report.heading) {
+        if (report.integers >= 3)
+            counts.add(Finding::HeadingWithData);
+        return;
+    }
+    if (report.quiet)
+        return;
+    for (int i = 0; i < report.integers; ++i) {
+        if (i > 0 && report.found[i].begin == report.found[i - 1].end)
+            counts.add(Finding::SignAfterDigit);
+        if (report.found[i].beyond)
+            counts.add(Finding::Beyond32Bits);
+    }
+    if (report.seventh)
+        counts.add(Finding::SeventhInteger);
+    if (report.integers < kFields)
+        counts.add(Finding::ShortLine);
+}
+
+void describeCounts(const FindingCounts& counts, char* text, std::size_t size, std::size_t& used)
+{
+    static constexpr const char* kNames[kFindingKinds][2] = {
+        {"short line", "short lines"},
+        {"sign after a digit", "signs after a digit"},
+        {"integer beyond 32 bits", "integers beyond 32 bits"},
+        {"seventh integer", "seventh integers"},
+        {"long line", "long lines"},
+        {"heading line with data", "heading lines with data"},
+        {"file without a data line", "files without a data line"}};
+    const char* separator = "";
+    for (int kind = 0; kind < kFindingKinds; ++kind) {
+        if (counts.of[kind] == 0)
+            continue;
+        char count[96];
+        std::snprintf(count, sizeof count, "%s%" PRIu64 " %s", separator, counts.of[kind],
+                      kNames[kind][counts.of[kind] == 1 ? 0 : 1]);
+        append(text, size, used, count);
+        separator = ", ";
+    }
+}
+
 void printNoDataLine(const char* path)
 {
     printFinding(path, 1, 1, "no data line: the new spare file will hold the heading alone, no record");

@@ -96,6 +96,33 @@ bool finishFile(CheckState& state, LongLine& longLine);
 // straight after a digit, an integer beyond 32 bits or a seventh integer.
 bool hasFinding(const PieceReport& report);
 
+// The kinds of finding, as a file's summary counts them.
+enum class Finding {
+    ShortLine,       // a data line piece of fewer than six integers
+    SignAfterDigit,  // a sign straight after a digit, which begins an integer
+    Beyond32Bits,    // an integer beyond 32 bits
+    SeventhInteger,  // a seventh integer, ignored
+    LongLine,        // a line too long for one piece
+    HeadingWithData, // a heading piece of three integers or more
+    NoDataLine,      // a file with no data line
+};
+constexpr int kFindingKinds = 7;
+
+// How many findings of each kind a file has.
+struct FindingCounts {
+    std::uint64_t of[kFindingKinds] = {};
+
+    void add(Finding kind) { ++of[static_cast<int>(kind)]; }
+};
+
+// Counts the findings of the report into counts.
+void countFindings(const PieceReport& report, FindingCounts& counts);
+
+// Appends to the text of size characters, holding used of them, the counts
+// of the kinds of finding that there are, as "1 short line, 2 signs after a
+// digit", or nothing.
+void describeCounts(const FindingCounts& counts, char* text, std::size_t size, std::size_t& used);
+
 // Prints the findings of the report about the file at path, a line each,
 // PATH:LINE: or PATH:LINE:COLUMN: and what the conversion does; piece is the
 // piece that the report tells of.

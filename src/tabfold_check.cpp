@@ -46,15 +46,21 @@ int complain(Failure failure, const char* path, int error = 0)
 }
 
 // Prints the summary line of the file at path.
-void printSummary(const char* path, const CheckState& state, std::uint64_t linesWithFindings)
+// Prints the summary line of the file at path: its data lines and pieces,
+// its lines with findings, and how many findings of each kind.
+void printSummary(const char* path, const CheckState& state, std::uint64_t linesWithFindings,
+                  const FindingCounts& counts)
 {
-    char text[160];
+    char text[512];
     std::snprintf(text, sizeof text,
-                  ": %" PRIu64 " data line%s in %" PRIu64 " data line piece%s, %" PRIu64 " line%s with findings\n",
+                  ": %" PRIu64 " data line%s in %" PRIu64 " data line piece%s, %" PRIu64 " line%s with findings%s",
                   state.dataLines, state.dataLines == 1 ? "" : "s", state.dataPieces,
-                  state.dataPieces == 1 ? "" : "s", linesWithFindings, linesWithFindings == 1 ? "" : "s");
+                  state.dataPieces == 1 ? "" : "s", linesWithFindings, linesWithFindings == 1 ? "" : "s",
+                  linesWithFindings > 0 ? ": " : "");
+    std::size_t used = std::strlen(text);
+    describeCounts(counts, text, sizeof text, used);
     printMessage("%s", path);
-    printMessage("%s", text);
+    printMessage("%s\n", text);
 }
 
 // Checks the old spare file at path, printing its findings and its
@@ -81,6 +87,7 @@ int checkFile(const char* path, bool quiet)
         bool quiet;
         std::uint64_t linesWithFindings = 0;
         std::uint64_t lastLineWithFinding = 0;
+        FindingCounts counts;
 
         void note(std::uint64_t line)
         {
@@ -91,6 +98,7 @@ int checkFile(const char* path, bool quiet)
         {
             if (hasFinding(report)) {
                 note(report.line);
+                countFindings(report, counts);
                 if (!quiet)
                     printFindings(path, piece, report);
             }
@@ -100,11 +108,12 @@ int checkFile(const char* path, bool quiet)
         bool longLine(const LongLine& longLine)
         {
             note(longLine.line);
+            counts.add(Finding::LongLine);
             if (!quiet)
                 printLongLine(path, longLine);
             return !std::ferror(stdout);
         }
-    } printer{path, quiet};
+    } printer{path, quiet, 0, 0, {}};
     switch (checkOldSpareFile(in, state, printer)) {
     case CheckEnd::ReadFailed:
         return complain(Failure::CannotRead, path, in.error());
@@ -115,10 +124,11 @@ int checkFile(const char* path, bool quiet)
     }
     if (state.dataPieces == 0) {
         printer.note(1);
+        printer.counts.add(Finding::NoDataLine);
         if (!quiet)
             printNoDataLine(path);
     }
-    printSummary(path, state, printer.linesWithFindings);
+    printSummary(path, state, printer.linesWithFindings, printer.counts);
     return printer.linesWithFindings > 0 ? kStatusFindings : kStatusClean;
 }
 

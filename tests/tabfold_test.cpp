@@ -622,6 +622,7 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
     write("one.txt", std::string(300, '7') + "\n");
     write("crlf.txt", "h\nh\n1 2 3 4 5 6" + std::string(242, ' ') + "\r\n");
     write("empty.txt", "");
+    write("signs.txt", "h\nh\n1 2 3 4 5 99999999999\n10-20 3 4 5 6\n");
     write("shorts.txt", "h\nh\n" + repeated("7 8\n", 1000000));  // 4 MB, 16 blocks of findings
     write("seventh.txt", "h\nh\n1 2 3 4 5 6 99999999999\n1 2 3 4 5 6-7\n");
     write("-x", read(at("clean.txt")));
@@ -648,41 +649,47 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
     } cases[] = {
         {"clean", {"clean.txt"}, clean, "", 0},
         {"short-then-clean", {"short.txt", "clean.txt"}, "short.txt" + shortFound +
-             "short.txt: 2 data lines in 2 data line pieces, 1 line with findings\n" + clean, "", 1},
-        {"stream", {"/dev/stdin"}, "/dev/stdin" + shortFound + "/dev/stdin: 2 data lines in 2 data line pieces, 1 line with findings\n",
+             "short.txt: 2 data lines in 2 data line pieces, 1 line with findings: 1 short line\n" + clean, "", 1},
+        {"stream", {"/dev/stdin"}, "/dev/stdin" + shortFound + "/dev/stdin: 2 data lines in 2 data line pieces, 1 line with findings: 1 short line\n",
          "", 1, {"sh", "-c", "cat short.txt | \"$0\" \"$@\""}, true},
         {"long-line", {"long.txt"}, "long.txt:3:1: warning: no integer, then the end of the line piece: the left record's N1, N2 and LINK# are "
              "0, no line having given them yet; the right record's N1, N2 and LINK# are 0, no line having given them "
              "yet\nlong.txt:3:1: warning: 311 characters are too many for one line piece: the line is read as 2 pieces, 2 data "
-             "lines\nlong.txt: 1 data line in 2 data line pieces, 1 line with findings\n", "", 1},
+             "lines\nlong.txt: 1 data line in 2 data line pieces, 1 line with findings: 1 short line, 1 long line\n", "", 1},
         {"heading-of-data", {"heading.txt"}, "heading.txt:1:1: warning: read as a heading line and dropped, but holds 6 integers as a data line "
              "does (is the heading missing?)\nheading.txt:2:1: warning: read as a heading line and dropped, but holds 6 "
              "integers as a data line does (is the heading missing?)\nheading.txt: 1 data line in 1 data line "
-             "piece, 2 lines with findings\n", "", 1},
+             "piece, 2 lines with findings: 2 heading lines with data\n", "", 1},
         {"heading-of-eight", {"eight.txt"}, "eight.txt:1:1: warning: read as a heading line and dropped, but holds 8 integers as "
              "a data line does (is the heading missing?)\neight.txt:1:1: warning: no data line: the new spare file will hold the "
-             "heading alone, no record\neight.txt: 0 data lines in 0 data line pieces, 1 line with findings\n", "", 1},
+             "heading alone, no record\neight.txt: 0 data lines in 0 data line pieces, 1 line with findings: 1 heading "
+             "line with data, 1 file without a data line\n", "", 1},
         {"end-of-file", {"cut.txt"}, "cut.txt:3:1: warning: 3 integers of 6, then the end of the file: the right record's N1, N2 "
              "and LINK# are 0, no line having given them yet\ncut.txt: 1 data line in 1 data line piece, 1 line with "
-             "findings\n", "", 1},
+             "findings: 1 short line\n", "", 1},
         {"one-long-line", {"one.txt"}, "one.txt:1:1: warning: 300 characters are too many for one line piece: the line is read "
              "as 2 pieces, both of the heading's and 0 data lines\none.txt:1:1: warning: no data line: the new spare file will hold "
-             "the heading alone, no record\none.txt: 0 data lines in 0 data line pieces, 1 line with findings\n", "", 1},
+             "the heading alone, no record\none.txt: 0 data lines in 0 data line pieces, 1 line with findings: 1 long "
+             "line, 1 file without a data line\n", "", 1},
         {"crlf-too-long", {"crlf.txt"}, "crlf.txt:3:255: warning: no integer, then the end of the line: the left record's N1, N2 "
              "and LINK# repeat line 3's 1, 2 and 3; the right record's N1, N2 and LINK# repeat line 3's 4, 5 and "
              "6\ncrlf.txt:3:1: warning: 254 characters (the carriage return of its CRLF end counts) are too many for one line "
              "piece: the line is read as 2 pieces, 2 data lines\ncrlf.txt: 1 data line in 2 data line pieces, 1 line "
-             "with findings\n", "", 1},
+             "with findings: 1 short line, 1 long line\n", "", 1},
         {"empty", {"empty.txt"}, "empty.txt:1:1: warning: no data line: the new spare file will hold the heading alone, no "
-             "record\nempty.txt: 0 data lines in 0 data line pieces, 1 line with findings\n", "", 1},
+             "record\nempty.txt: 0 data lines in 0 data line pieces, 1 line with findings: 1 file without a data line\n", "", 1},
         // Standard output closed by its reader: the check stops at once.
         {"closed-pipe", {at("shorts.txt").string()}, "", "tabfold-check: can not write standard output\n", 2,
          {"bash", "-c", "strace -o ../reads -P \"$1\" -e trace=read \"$0\" \"$@\" | head -c 100 >/dev/null; "
           "exit ${PIPESTATUS[0]}"}, true, false, 3},
+        {"sign-and-bound", {"signs.txt"}, "signs.txt:3:11: warning: 99999999999 lies beyond 32 bits: the right "
+             "record's LINK# is read as 2147483647\nsigns.txt:4:3: warning: a sign straight after a digit begins a new "
+             "integer, -20, read as the left record's N2\nsigns.txt: 2 data lines in 2 data line pieces, 2 lines with "
+             "findings: 1 sign after a digit, 1 integer beyond 32 bits\n", "", 1},
         // A seventh integer is ignored, whatever it is.
         {"seventh-integer", {"seventh.txt"}, "seventh.txt:3:13: warning: a seventh integer, which is ignored with all that "
              "follows it\nseventh.txt:4:12: warning: a seventh integer, which is ignored with all that follows it\nseventh.txt: "
-             "2 data lines in 2 data line pieces, 2 lines with findings\n", "", 1},
+             "2 data lines in 2 data line pieces, 2 lines with findings: 2 seventh integers\n", "", 1},
         // The other files are still checked.
         {"missing-and-folder", {"missing.txt", "clean.txt", "dir"}, clean,
          "tabfold-check: can not open missing.txt: no such file\ntabfold-check: can not open dir: not a regular file\n", 2},
@@ -697,7 +704,7 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
         {"help", {"--help", "clean.txt"}, kCheckUsage + "Tells, line by line", "", 0, {}, false, true},
         {"unknown-option", {"-x", "clean.txt"}, "", "tabfold-check: unknown option -x\n" + kCheckUsage, 2},
         {"options-ended", {"--", "-x"}, "-x" + clean.substr(9), "", 0},
-        {"quiet-standard-input", {"-q", "-"}, "-: 2 data lines in 2 data line pieces, 1 line with findings\n", "", 1,
+        {"quiet-standard-input", {"-q", "-"}, "-: 2 data lines in 2 data line pieces, 1 line with findings: 1 short line\n", "", 1,
          {"sh", "-c", "\"$0\" \"$@\" <short.txt"}, true},
         {"dev-full", {"clean.txt"}, "", "tabfold-check: can not write standard output\n", 2,
          {"sh", "-c", "\"$0\" \"$@\" >/dev/full"}, true},
