@@ -66,6 +66,11 @@ void scanDataPiece(CheckState& state, const LineBuffer& piece, bool fileEnds, Pi
         report.integers = report.seventh ? kFields : read;
         if (read < kFields)
             tellStop(piece, stop, fileEnds, report);
+        // What ends the sixth integer, when it is no whitespace, is ignored
+        // with all that follows it, silently.
+        report.glued = read == kFields && stop.at == report.found[kFields - 1].end && stop.at < piece.length;
+        if (report.glued)
+            report.stopAt = stop.at;
     }
     if (report.quiet)  // (a quiet piece's integers are read only for their values)
         scanIntegers(piece.text, std::end(piece.text), report.found, kFields);
@@ -296,7 +301,7 @@ bool hasFinding(const PieceReport& report)
         return report.integers >= 3;
     if (report.quiet)
         return false;
-    if (report.integers < kFields || report.seventh)
+    if (report.integers < kFields || report.seventh || report.glued)
         return true;
     for (int i = 0; i < report.integers; ++i)
         if (report.found[i].beyond || (i > 0 && report.found[i].begin == report.found[i - 1].end))
@@ -336,6 +341,16 @@ void printFindings(const char* path, const LineBuffer& piece, const PieceReport&
     if (report.seventh)
         printFinding(path, report.line, report.column + report.found[kFields].begin,
                      "a seventh integer, which is ignored with all that follows it");
+    if (report.glued) {
+        std::size_t used = 0;
+        text[0] = '\0';
+        appendCharacter(text, sizeof text, used, piece.text[report.stopAt]);
+        char rest[160];
+        std::snprintf(rest, sizeof rest, " ends the sixth integer, and is ignored with all that follows it: %s is "
+                      "written as %" PRId32, fieldOf(kFields - 1), report.found[kFields - 1].value);
+        append(text, sizeof text, used, rest);
+        printFinding(path, report.line, report.column + report.stopAt, text);
+    }
     if (report.integers < kFields)
         printShortScan(path, piece, report);
 }
@@ -357,6 +372,8 @@ void countFindings(const PieceReport& report, FindingCounts& counts)
     }
     if (report.seventh)
         counts.add(Finding::SeventhInteger);
+    if (report.glued)
+        counts.add(Finding::GluedSixth);
     if (report.integers < kFields)
         counts.add(Finding::ShortLine);
 }
@@ -368,6 +385,7 @@ void describeCounts(const FindingCounts& counts, char* text, std::size_t size, s
         {"sign after a digit", "signs after a digit"},
         {"integer beyond 32 bits", "integers beyond 32 bits"},
         {"seventh integer", "seventh integers"},
+        {"sixth integer glued to a character", "sixth integers glued to a character"},
         {"long line", "long lines"},
         {"heading line with data", "heading lines with data"},
         {"file without a data line", "files without a data line"}};

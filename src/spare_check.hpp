@@ -38,6 +38,7 @@ struct PieceReport {
     bool quiet = false;        // a quiet line (quietIntegers), which needs no look one by one
     ScannedInteger found[kFields + 1];  // else those read, then a seventh when there is one
     bool seventh = false;
+    bool glued = false;        // a character other than whitespace ends the sixth integer, at stopAt
     ScanStop stop = ScanStop::None;
     std::size_t stopAt = 0;    // where it stopped, in the piece
     // For each field that the piece does not supply: the line that last
@@ -102,11 +103,12 @@ enum class Finding {
     SignAfterDigit,  // a sign straight after a digit, which begins an integer
     Beyond32Bits,    // an integer beyond 32 bits
     SeventhInteger,  // a seventh integer, ignored
+    GluedSixth,      // a character straight after the sixth integer, ignored
     LongLine,        // a line too long for one piece
     HeadingWithData, // a heading piece of three integers or more
     NoDataLine,      // a file with no data line
 };
-constexpr int kFindingKinds = 7;
+constexpr int kFindingKinds = 8;
 
 // How many findings of each kind a file has.
 struct FindingCounts {

@@ -247,6 +247,8 @@ inline std::string pieceDifferences(const PieceReport& report, const ReferencePi
     if (report.quiet && (ref.count != 6 || ref.beyond(0) || ref.beyond(1) || ref.beyond(2) || ref.beyond(3) ||
                          ref.beyond(4) || ref.beyond(5) || !ref.endsLine))
         return mismatch(index, "quiet");
+    if (report.glued != (ref.count == 6 && ref.stopAt == ref.ends[5] && ref.stopAt < ref.length))
+        return mismatch(index, "glued sixth integer");
     if (report.integers < 6 &&
         (report.stopAt != ref.stopAt ||
          report.stop != (ref.stopAt == ref.length ? (ref.endsFile ? ScanStop::FileEnd

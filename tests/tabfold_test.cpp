@@ -622,6 +622,7 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
     write("one.txt", std::string(300, '7') + "\n");
     write("crlf.txt", "h\nh\n1 2 3 4 5 6" + std::string(242, ' ') + "\r\n");
     write("empty.txt", "");
+    write("glued.txt", "h\nh\n1 2 3 4 5 6.5\n1 2 3 13 105 4,5\n");
     write("signs.txt", "h\nh\n1 2 3 4 5 99999999999\n10-20 3 4 5 6\n");
     write("shorts.txt", "h\nh\n" + repeated("7 8\n", 1000000));  // 4 MB, 16 blocks of findings
     write("seventh.txt", "h\nh\n1 2 3 4 5 6 99999999999\n1 2 3 4 5 6-7\n");
@@ -686,6 +687,10 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
              "record's LINK# is read as 2147483647\nsigns.txt:4:3: warning: a sign straight after a digit begins a new "
              "integer, -20, read as the left record's N2\nsigns.txt: 2 data lines in 2 data line pieces, 2 lines with "
              "findings: 1 sign after a digit, 1 integer beyond 32 bits\n", "", 1},
+        {"glued-sixth", {"glued.txt"}, "glued.txt:3:12: warning: '.' ends the sixth integer, and is ignored with all "
+             "that follows it: the right record's LINK# is written as 6\nglued.txt:4:15: warning: ',' ends the sixth "
+             "integer, and is ignored with all that follows it: the right record's LINK# is written as 4\nglued.txt: 2 "
+             "data lines in 2 data line pieces, 2 lines with findings: 2 sixth integers glued to a character\n", "", 1},
         // A seventh integer is ignored, whatever it is.
         {"seventh-integer", {"seventh.txt"}, "seventh.txt:3:13: warning: a seventh integer, which is ignored with all that "
              "follows it\nseventh.txt:4:12: warning: a seventh integer, which is ignored with all that follows it\nseventh.txt: "
