@@ -20,7 +20,8 @@ extern const bool kOnWindows;
 
 // Runs command (a program, then its arguments, in UTF-8) in folder, its
 // standard output written to outPath and its standard error to errPath;
-// calls meanwhile while it runs.  A run that takes 20 s is ended.  Returns
+// calls meanwhile while it runs.  A run that takes 20 s is ended, and so
+// is whatever it left running once it ends (on POSIX, its process group).  Returns
 // the exit status, or 1000 and the number of the signal that ended it.
 int runChild(const std::vector<std::string>& command, const std::filesystem::path& folder,
              const std::filesystem::path& outPath, const std::filesystem::path& errPath,

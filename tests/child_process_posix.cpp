@@ -1,6 +1,7 @@
 // Starting the program on Linux and other POSIX systems: fork and exec.
 #include "child_process.hpp"
 
+#include <csignal>
 #include <cstdio>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@ int runChild(const std::vector<std::string>& command, const std::filesystem::pat
         for (const std::string& word : command)
             argv.push_back(const_cast<char*>(word.c_str()));
         argv.push_back(nullptr);
+        ::setpgid(0, 0);  // a group of its own, ended with all it started
         ::alarm(20);
         if (::chdir(folder.c_str()) == 0 && std::freopen(outPath.c_str(), "w", stdout) &&
             std::freopen(errPath.c_str(), "w", stderr))
@@ -27,6 +29,7 @@ int runChild(const std::vector<std::string>& command, const std::filesystem::pat
         meanwhile();
     int wait = 0;
     ::waitpid(child, &wait, 0);
+    ::kill(-child, SIGKILL);  // what it left running, as a pipe's other programs
     return WIFEXITED(wait) ? WEXITSTATUS(wait) : 1000 + WTERMSIG(wait);
 }
 

@@ -596,14 +596,15 @@ TEST_F(Tabfold, ConvertsWholeOrTouchesNothingUnderAMemoryLimit)
             runProgram(program, std::size(program), {"old.txt", "new.txt"}, {"sh", "-c", limited});
         const std::string written = read(at("new.txt"));
         if (status == 0) {
-            EXPECT_EQ(written, read(EXAMPLES_DIR "/new-spare.txt")) << limit;
+            EXPECT_TRUE(holds(written, read(EXAMPLES_DIR "/new-spare.txt"))) << limit;
         } else {
-            EXPECT_EQ(written, "kept\n") << limit;
+            EXPECT_TRUE(holds(written, "kept\n")) << limit;
             // (Too little to load the program, it says nothing.)
-            EXPECT_TRUE(out.empty() || out == announce + "not enough memory to convert old.txt\n") << limit << out;
+            EXPECT_TRUE(out.empty() || out == announce + "not enough memory to convert old.txt\n")
+                << limit << out.substr(0, 200);
         }
     }
-    EXPECT_EQ(read(at("old.txt")), example);
+    EXPECT_TRUE(holds(read(at("old.txt")), example));
 }
 
 // tabfold-check on real files and streams: what it finds, its summaries,
