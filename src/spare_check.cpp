@@ -26,8 +26,17 @@ bool countPiece(CheckState& state, const LineBuffer& piece, bool heading, LongLi
         ++state.dataLines;
     if (piece.text[piece.length - 1] != '\n') {
         state.lastCharacter = piece.text[piece.length - 1];
+        // The digits it ends with, the last fifteen of them, which the next
+        // piece may go on with.
+        std::size_t start = piece.length;
+        while (start > 0 && piece.length - start < sizeof state.trailingDigits - 1 &&
+               characters::isDigit(piece.text[start - 1]))
+            --start;
+        std::snprintf(state.trailingDigits, sizeof state.trailingDigits, "%.*s",
+                      static_cast<int>(piece.length - start), piece.text + start);
         return false;  // the line goes on, or the file ends: finishFile tells
     }
+    state.trailingDigits[0] = '\0';
     const bool isLong = state.linePieces > 1;
     const char beforeNewline = piece.length > 1 ? piece.text[piece.length - 2] : state.lastCharacter;
     longLine = {state.line, state.lineLength - 1, state.linePieces, state.lineHeadingPieces, beforeNewline == '\r'};
@@ -220,6 +229,8 @@ bool checkPiece(CheckState& state, const LineBuffer& piece, bool fileEnds, Piece
     } else {
         ++state.dataPieces;
         scanDataPiece(state, piece, fileEnds, report);
+        if (state.trailingDigits[0] != '\0' && characters::isDigit(piece.text[0]))
+            std::snprintf(report.cutBefore, sizeof report.cutBefore, "%s", state.trailingDigits);
     }
     return countPiece(state, piece, report.heading, longLine);
 }
@@ -301,7 +312,7 @@ bool hasFinding(const PieceReport& report)
         return report.integers >= 3;
     if (report.quiet)
         return false;
-    if (report.integers < kFields || report.seventh || report.glued)
+    if (report.integers < kFields || report.seventh || report.glued || report.cutBefore[0] != '\0')
         return true;
     for (int i = 0; i < report.integers; ++i)
         if (report.found[i].beyond || (i > 0 && report.found[i].begin == report.found[i - 1].end))
@@ -324,6 +335,16 @@ void printFindings(const char* path, const LineBuffer& piece, const PieceReport&
     }
     if (report.quiet)
         return;
+    if (report.cutBefore[0] != '\0') {
+        std::size_t digits = 0;
+        while (digits < 15 && characters::isDigit(piece.text[digits]))
+            ++digits;
+        std::snprintf(text, sizeof text,
+                      "the number %s%.*s is cut in two by the end of the line piece before: it is read as %s and %.*s",
+                      report.cutBefore, static_cast<int>(digits), piece.text, report.cutBefore,
+                      static_cast<int>(digits), piece.text);
+        printFinding(path, report.line, report.column, text);
+    }
     for (int i = 0; i < report.integers; ++i) {
         const ScannedInteger& integer = report.found[i];
         const int digits = static_cast<int>(integer.end - integer.begin);
@@ -374,6 +395,8 @@ void countFindings(const PieceReport& report, FindingCounts& counts)
         counts.add(Finding::SeventhInteger);
     if (report.glued)
         counts.add(Finding::GluedSixth);
+    if (report.cutBefore[0] != '\0')
+        counts.add(Finding::CutNumber);
     if (report.integers < kFields)
         counts.add(Finding::ShortLine);
 }
@@ -386,6 +409,7 @@ void describeCounts(const FindingCounts& counts, char* text, std::size_t size, s
         {"integer beyond 32 bits", "integers beyond 32 bits"},
         {"seventh integer", "seventh integers"},
         {"sixth integer glued to a character", "sixth integers glued to a character"},
+        {"number cut by a piece's end", "numbers cut by a piece's end"},
         {"long line", "long lines"},
         {"heading line with data", "heading lines with data"},
         {"file without a data line", "files without a data line"}};

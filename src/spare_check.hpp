@@ -39,6 +39,9 @@ struct PieceReport {
     ScannedInteger found[kFields + 1];  // else those read, then a seventh when there is one
     bool seventh = false;
     bool glued = false;        // a character other than whitespace ends the sixth integer, at stopAt
+    // The digits of a number that the piece before ended with, in the middle
+    // of the line, when this piece begins with more: the number is cut in two.
+    char cutBefore[16] = {};
     ScanStop stop = ScanStop::None;
     std::size_t stopAt = 0;    // where it stopped, in the piece
     // For each field that the piece does not supply: the line that last
@@ -65,6 +68,7 @@ struct CheckState {
     std::uint64_t line = 1;
     std::size_t lineLength = 0;        // of the line so far
     char lastCharacter = '\0';         // of the line so far
+    char trailingDigits[16] = {};      // the last of the line so far, when it ends in digits
     int linePieces = 0;
     int lineHeadingPieces = 0;
     std::uint64_t lastSupplied[kFields] = {};
@@ -104,11 +108,12 @@ enum class Finding {
     Beyond32Bits,    // an integer beyond 32 bits
     SeventhInteger,  // a seventh integer, ignored
     GluedSixth,      // a character straight after the sixth integer, ignored
+    CutNumber,       // a number cut in two by the end of a piece
     LongLine,        // a line too long for one piece
     HeadingWithData, // a heading piece of three integers or more
     NoDataLine,      // a file with no data line
 };
-constexpr int kFindingKinds = 8;
+constexpr int kFindingKinds = 9;
 
 // How many findings of each kind a file has.
 struct FindingCounts {

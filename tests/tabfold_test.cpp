@@ -624,6 +624,7 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
     write("crlf.txt", "h\nh\n1 2 3 4 5 6" + std::string(242, ' ') + "\r\n");
     write("empty.txt", "");
     write("glued.txt", "h\nh\n1 2 3 4 5 6.5\n1 2 3 13 105 4,5\n");
+    write("cut-number.txt", "h\nh\n1 2 3 4 5 6" + std::string(240, ' ') + "1234567 8 9\n");
     write("signs.txt", "h\nh\n1 2 3 4 5 99999999999\n10-20 3 4 5 6\n");
     write("shorts.txt", "h\nh\n" + repeated("7 8\n", 1000000));  // 4 MB, 16 blocks of findings
     write("seventh.txt", "h\nh\n1 2 3 4 5 6 99999999999\n1 2 3 4 5 6-7\n");
@@ -692,6 +693,13 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
              "that follows it: the right record's LINK# is written as 6\nglued.txt:4:15: warning: ',' ends the sixth "
              "integer, and is ignored with all that follows it: the right record's LINK# is written as 4\nglued.txt: 2 "
              "data lines in 2 data line pieces, 2 lines with findings: 2 sixth integers glued to a character\n", "", 1},
+        {"cut-number", {"cut-number.txt"}, "cut-number.txt:3:252: warning: a seventh integer, which is ignored with all "
+             "that follows it\ncut-number.txt:3:255: warning: the number 1234567 is cut in two by the end of the line "
+             "piece before: it is read as 123 and 4567\ncut-number.txt:3:255: warning: 3 integers of 6, then the end of "
+             "the line: the right record's N1, N2 and LINK# repeat line 3's 4, 5 and 6\ncut-number.txt:3:1: warning: "
+             "262 characters are too many for one line piece: the line is read as 2 pieces, 2 data lines\n"
+             "cut-number.txt: 1 data line in 2 data line pieces, 1 line with findings: 1 short line, 1 seventh integer, "
+             "1 number cut by a piece's end, 1 long line\n", "", 1},
         // A seventh integer is ignored, whatever it is.
         {"seventh-integer", {"seventh.txt"}, "seventh.txt:3:13: warning: a seventh integer, which is ignored with all that "
              "follows it\nseventh.txt:4:12: warning: a seventh integer, which is ignored with all that follows it\nseventh.txt: "
