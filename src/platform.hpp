@@ -113,6 +113,14 @@ bool describeOpenState(const FileHandle& file, FileFacts& facts);
 // on a regular file (as a file server may), as any reader would.
 FileHandle openForReading(const char* path);
 
+// Standard output, in a handle of its own that child processes do not
+// inherit, written as bytes as they are; not open when there is none.
+FileHandle standardOutput();
+
+// True when standard output is a console that must be given text through
+// printMessage to show every name as it is (Windows'); false elsewhere.
+bool standardOutputIsConsole();
+
 // Standard input, in a handle of its own that child processes do not
 // inherit, read as bytes as they are; not open when there is none.
 FileHandle standardInput();

@@ -158,6 +158,16 @@ FileHandle openForReading(const char* path)
     return FileHandle(fd);
 }
 
+FileHandle standardOutput()
+{
+    return FileHandle(::fcntl(1, F_DUPFD_CLOEXEC, 0));
+}
+
+bool standardOutputIsConsole()
+{
+    return false;  // a terminal takes the bytes as they are
+}
+
 FileHandle standardInput()
 {
     return FileHandle(::fcntl(0, F_DUPFD_CLOEXEC, 0));

@@ -414,6 +414,20 @@ FileHandle openForReading(const char* path)
     return FileHandle(_wopen(systemPath(path).name.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT));
 }
 
+FileHandle standardOutput()
+{
+    const int fd = _dup(_fileno(stdout));
+    if (fd >= 0)
+        _setmode(fd, _O_BINARY);
+    return FileHandle(fd);
+}
+
+bool standardOutputIsConsole()
+{
+    DWORD mode;
+    return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdout))), &mode) != 0;
+}
+
 FileHandle standardInput()
 {
     const int fd = _dup(_fileno(stdin));

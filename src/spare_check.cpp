@@ -94,43 +94,25 @@ void scanDataPiece(CheckState& state, const LineBuffer& piece, bool fileEnds, Pi
     }
 }
 
-// Prints one finding as compilers print a warning: the path, the line and
-// the column (from 1), the word warning, and the text.
-void printFinding(const char* path, std::uint64_t line, std::size_t column, const char* text)
+// A finding's line up to its message, as compilers print a warning: the
+// path, the line and the column (from 1), and the word warning.
+Text finding(const char* path, std::uint64_t line, std::size_t column)
 {
-    char place[80];
-    std::snprintf(place, sizeof place, ":%" PRIu64 ":%zu: warning: ", line, column);
-    printMessage("%s", path);
-    printMessage("%s", place);
-    printMessage("%s\n", text);
+    Text text;
+    text.add(path).literal(":").number(line).literal(":").number(column).literal(": warning: ");
+    return text;
 }
 
-// Appends text to the buffer of size characters, holding used of them.
-void append(char* buffer, std::size_t size, std::size_t& used, const char* text)
+// Ends the line of text and gives it to the sink.
+void emit(const FindingSink& sink, Text& text)
 {
-    const int wrote = std::snprintf(buffer + used, size - used, "%s", text);
-    used += wrote > 0 ? static_cast<std::size_t>(wrote) : 0;
-    used = used < size ? used : size - 1;
-}
-
-// Appends the character c as a person reads it: itself, quoted, when it is
-// printable, else its code.
-void appendCharacter(char* buffer, std::size_t size, std::size_t& used, char c)
-{
-    char text[32];
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte == 0)
-        std::snprintf(text, sizeof text, "a NUL byte");
-    else if (byte > ' ' && byte < 0x7F)
-        std::snprintf(text, sizeof text, "'%c'", c);
-    else
-        std::snprintf(text, sizeof text, "the byte 0x%02X", byte);
-    append(buffer, size, used, text);
+    sink.line(text.literal("\n"));
 }
 
 // Appends what the fields of one record (first the left's, 3 the right's)
-// that the piece does not supply become: grouped by the line they repeat.
-void appendCarried(char* buffer, std::size_t size, std::size_t& used, const PieceReport& report, int first)
+// that the piece does not supply become: grouped by the line they repeat,
+// with the values written.
+void addCarried(Text& text, const PieceReport& report, int first, bool& more)
 {
     bool done[3] = {};
     for (int i = 0; i < 3; ++i) {
@@ -138,8 +120,8 @@ void appendCarried(char* buffer, std::size_t size, std::size_t& used, const Piec
         if (field < report.integers || done[i])
             continue;
         const std::uint64_t from = report.carriedFrom[field];
-        append(buffer, size, used, used > 0 && buffer[used - 1] != ' ' ? "; " : "");
-        append(buffer, size, used, first == 0 ? "the left record's " : "the right record's ");
+        text.add(more ? "; " : "").add(first == 0 ? "the left record's " : "the right record's ");
+        more = true;
         int same[3];
         int named = 0;
         for (int j = i; j < 3; ++j)
@@ -147,62 +129,54 @@ void appendCarried(char* buffer, std::size_t size, std::size_t& used, const Piec
                 same[named++] = j;
         for (int k = 0; k < named; ++k) {
             done[same[k]] = true;
-            append(buffer, size, used, k == 0 ? "" : k + 1 < named ? ", " : " and ");
-            append(buffer, size, used, kFieldNames[first + same[k]]);
+            text.add(k == 0 ? "" : k + 1 < named ? ", " : " and ").add(kFieldNames[first + same[k]]);
         }
-        char source[64];
-        if (from == 0)
-            std::snprintf(source, sizeof source, " %s 0, no line having given %s yet", named > 1 ? "are" : "is",
-                          named > 1 ? "them" : "it");
-        else
-            std::snprintf(source, sizeof source, " %s line %" PRIu64 "'s ", named > 1 ? "repeat" : "repeats", from);
-        append(buffer, size, used, source);
-        for (int k = 0; from != 0 && k < named; ++k) {
-            std::snprintf(source, sizeof source, "%s%" PRId32, k == 0 ? "" : k + 1 < named ? ", " : " and ",
-                          report.carried[first + same[k]]);
-            append(buffer, size, used, source);
+        if (from == 0) {
+            text.add(named > 1 ? " are 0, no line having given them yet" : " is 0, no line having given it yet");
+            continue;
         }
+        text.add(named > 1 ? " repeat line " : " repeats line ").number(from).literal("'s ");
+        for (int k = 0; k < named; ++k)
+            text.add(k == 0 ? "" : k + 1 < named ? ", " : " and ").signedNumber(report.carried[first + same[k]]);
     }
 }
 
 // Prints the finding of a data line piece that supplies fewer than six
 // integers: how many, what stopped the scan, and what the missing fields
 // become.
-void printShortScan(const char* path, const LineBuffer& piece, const PieceReport& report)
+void printShortScan(const FindingSink& sink, const char* path, const LineBuffer& piece, const PieceReport& report)
 {
-    char text[512];
-    std::size_t used = 0;
+    const bool atCharacter = report.stop == ScanStop::Character || report.stop == ScanStop::LoneSign;
+    Text text = finding(path, report.line, report.column + (atCharacter ? report.stopAt : 0));
     if (report.integers == 0)
-        std::snprintf(text, sizeof text, "no integer, then ");
+        text.literal("no integer, then ");
     else
-        std::snprintf(text, sizeof text, "%d integer%s of 6, then ", report.integers, report.integers == 1 ? "" : "s");
-    used = std::strlen(text);
+        text.number(static_cast<std::uint64_t>(report.integers))
+            .add(report.integers == 1 ? " integer of 6, then " : " integers of 6, then ");
     switch (report.stop) {
     case ScanStop::LineEnd:
-        append(text, sizeof text, used, "the end of the line");
+        text.literal("the end of the line");
         break;
     case ScanStop::FileEnd:
-        append(text, sizeof text, used, "the end of the file");
+        text.literal("the end of the file");
         break;
     case ScanStop::PieceEnd:
-        append(text, sizeof text, used, "the end of the line piece");
+        text.literal("the end of the line piece");
         break;
     case ScanStop::Character:
-        appendCharacter(text, sizeof text, used, piece.text[report.stopAt]);
-        append(text, sizeof text, used, ", which stops the scan");
+        text.character(piece.text[report.stopAt]).literal(", which stops the scan");
         break;
     case ScanStop::LoneSign:
-        appendCharacter(text, sizeof text, used, piece.text[report.stopAt]);
-        append(text, sizeof text, used, " with no digit after it, which stops the scan");
+        text.character(piece.text[report.stopAt]).literal(" with no digit after it, which stops the scan");
         break;
     case ScanStop::None:
         break;
     }
-    append(text, sizeof text, used, ": ");
-    appendCarried(text, sizeof text, used, report, 0);
-    appendCarried(text, sizeof text, used, report, 3);
-    const bool atCharacter = report.stop == ScanStop::Character || report.stop == ScanStop::LoneSign;
-    printFinding(path, report.line, report.column + (atCharacter ? report.stopAt : 0), text);
+    text.literal(": ");
+    bool more = false;
+    addCarried(text, report, 0, more);
+    addCarried(text, report, 3, more);
+    emit(sink, text);
 }
 
 // The field that the integer at index (from 0) fills, as a person names it.
@@ -289,11 +263,16 @@ std::size_t passQuietLines(CheckState& state, const char* text, std::size_t avai
         state.line += lines;
         for (std::uint64_t& line : state.lastSupplied)
             line = state.line - 1;
-        // The values that the next piece short of fields repeats.
-        ScannedInteger found[kFields];
-        scanIntegers(text + lastStart, text + available + 64, found, kFields);
-        for (int field = 0; field < kFields; ++field)
-            state.lastValues[field] = found[field].value;
+        // The values that the next piece short of fields repeats: a quiet
+        // line's six integers are digits between blanks, none of more than
+        // nine digits.
+        const char* p = text + lastStart;
+        for (std::int32_t& value : state.lastValues) {
+            while (!characters::isDigit(*p))
+                ++p;
+            for (value = 0; characters::isDigit(*p); ++p)
+                value = value * 10 + (*p - '0');
+        }
     }
     return lineStart;
 }
@@ -320,16 +299,15 @@ bool hasFinding(const PieceReport& report)
     return false;
 }
 
-void printFindings(const char* path, const LineBuffer& piece, const PieceReport& report)
+void printFindings(const FindingSink& sink, const char* path, const LineBuffer& piece, const PieceReport& report)
 {
-    char text[512];
     if (report.heading) {
         if (report.integers >= 3) {
-            std::snprintf(text, sizeof text,
-                          "read as a heading line and dropped, but holds %d integers as a data line does "
-                          "(is the heading missing?)",
-                          report.held);
-            printFinding(path, report.line, report.column, text);
+            Text text = finding(path, report.line, report.column);
+            text.literal("read as a heading line and dropped, but holds ")
+                .number(static_cast<std::uint64_t>(report.held))
+                .literal(" integers as a data line does (is the heading missing?)");
+            emit(sink, text);
         }
         return;
     }
@@ -339,41 +317,41 @@ void printFindings(const char* path, const LineBuffer& piece, const PieceReport&
         std::size_t digits = 0;
         while (digits < 15 && characters::isDigit(piece.text[digits]))
             ++digits;
-        std::snprintf(text, sizeof text,
-                      "the number %s%.*s is cut in two by the end of the line piece before: it is read as %s and %.*s",
-                      report.cutBefore, static_cast<int>(digits), piece.text, report.cutBefore,
-                      static_cast<int>(digits), piece.text);
-        printFinding(path, report.line, report.column, text);
+        Text text = finding(path, report.line, report.column);
+        text.literal("the number ").add(report.cutBefore).add(piece.text, digits)
+            .literal(" is cut in two by the end of the line piece before: it is read as ").add(report.cutBefore)
+            .literal(" and ").add(piece.text, digits);
+        emit(sink, text);
     }
     for (int i = 0; i < report.integers; ++i) {
         const ScannedInteger& integer = report.found[i];
-        const int digits = static_cast<int>(integer.end - integer.begin);
+        const std::size_t digits = integer.end - integer.begin;
         if (i > 0 && integer.begin == report.found[i - 1].end) {
-            std::snprintf(text, sizeof text, "a sign straight after a digit begins a new integer, %.*s, read as %s",
-                          digits, piece.text + integer.begin, fieldOf(i));
-            printFinding(path, report.line, report.column + integer.begin, text);
+            Text text = finding(path, report.line, report.column + integer.begin);
+            text.literal("a sign straight after a digit begins a new integer, ").add(piece.text + integer.begin, digits)
+                .literal(", read as ").add(fieldOf(i));
+            emit(sink, text);
         }
         if (integer.beyond) {
-            std::snprintf(text, sizeof text, "%.*s lies beyond 32 bits: %s is read as %" PRId32, digits,
-                          piece.text + integer.begin, fieldOf(i), integer.value);
-            printFinding(path, report.line, report.column + integer.begin, text);
+            Text text = finding(path, report.line, report.column + integer.begin);
+            text.add(piece.text + integer.begin, digits).literal(" lies beyond 32 bits: ").add(fieldOf(i))
+                .literal(" is read as ").signedNumber(integer.value);
+            emit(sink, text);
         }
     }
-    if (report.seventh)
-        printFinding(path, report.line, report.column + report.found[kFields].begin,
-                     "a seventh integer, which is ignored with all that follows it");
+    if (report.seventh) {
+        Text text = finding(path, report.line, report.column + report.found[kFields].begin);
+        emit(sink, text.literal("a seventh integer, which is ignored with all that follows it"));
+    }
     if (report.glued) {
-        std::size_t used = 0;
-        text[0] = '\0';
-        appendCharacter(text, sizeof text, used, piece.text[report.stopAt]);
-        char rest[160];
-        std::snprintf(rest, sizeof rest, " ends the sixth integer, and is ignored with all that follows it: %s is "
-                      "written as %" PRId32, fieldOf(kFields - 1), report.found[kFields - 1].value);
-        append(text, sizeof text, used, rest);
-        printFinding(path, report.line, report.column + report.stopAt, text);
+        Text text = finding(path, report.line, report.column + report.stopAt);
+        text.character(piece.text[report.stopAt])
+            .literal(" ends the sixth integer, and is ignored with all that follows it: ").add(fieldOf(kFields - 1))
+            .literal(" is written as ").signedNumber(report.found[kFields - 1].value);
+        emit(sink, text);
     }
     if (report.integers < kFields)
-        printShortScan(path, piece, report);
+        printShortScan(sink, path, piece, report);
 }
 
 void countFindings(const PieceReport& report, FindingCounts& counts)
@@ -401,7 +379,7 @@ void countFindings(const PieceReport& report, FindingCounts& counts)
         counts.add(Finding::ShortLine);
 }
 
-void describeCounts(const FindingCounts& counts, char* text, std::size_t size, std::size_t& used)
+void describeCounts(const FindingCounts& counts, Text& text)
 {
     static constexpr const char* kNames[kFindingKinds][2] = {
         {"short line", "short lines"},
@@ -417,28 +395,73 @@ void describeCounts(const FindingCounts& counts, char* text, std::size_t size, s
     for (int kind = 0; kind < kFindingKinds; ++kind) {
         if (counts.of[kind] == 0)
             continue;
-        char count[96];
-        std::snprintf(count, sizeof count, "%s%" PRIu64 " %s", separator, counts.of[kind],
-                      kNames[kind][counts.of[kind] == 1 ? 0 : 1]);
-        append(text, size, used, count);
+        text.add(separator).number(counts.of[kind]).literal(" ").add(kNames[kind][counts.of[kind] == 1 ? 0 : 1]);
         separator = ", ";
     }
 }
 
-void printNoDataLine(const char* path)
+void printNoDataLine(const FindingSink& sink, const char* path)
 {
-    printFinding(path, 1, 1, "no data line: the new spare file will hold the heading alone, no record");
+    Text text = finding(path, 1, 1);
+    emit(sink, text.literal("no data line: the new spare file will hold the heading alone, no record"));
 }
 
-void printLongLine(const char* path, const LongLine& longLine)
+void printLongLine(const FindingSink& sink, const char* path, const LongLine& longLine)
 {
     const int data = longLine.pieces - longLine.headingPieces;
     const char* const heading[] = {"", "the heading's second and ", "both of the heading's and "};
-    char text[512];
-    std::snprintf(text, sizeof text,
-                  "%zu characters%s are too many for one line piece: the line is read as %d pieces, %s%d data line%s%s",
-                  longLine.length, longLine.carriageReturn ? " (the carriage return of its CRLF end counts)" : "",
-                  longLine.pieces, heading[longLine.headingPieces], data, data == 1 ? "" : "s",
-                  longLine.headingPieces == 2 && !longLine.last ? ", so line 2 is read as a data line" : "");
-    printFinding(path, longLine.line, 1, text);
+    Text text = finding(path, longLine.line, 1);
+    text.number(longLine.length)
+        .add(longLine.carriageReturn ? " characters (the carriage return of its CRLF end counts)" : " characters")
+        .literal(" are too many for one line piece: the line is read as ")
+        .number(static_cast<std::uint64_t>(longLine.pieces)).literal(" pieces, ").add(heading[longLine.headingPieces])
+        .number(static_cast<std::uint64_t>(data)).add(data == 1 ? " data line" : " data lines")
+        .add(longLine.headingPieces == 2 && !longLine.last ? ", so line 2 is read as a data line" : "");
+    emit(sink, text);
+}
+
+Text& Text::add(const char* text, std::size_t count)
+{
+    const std::size_t room = sizeof bytes_ - 1 - used_;
+    count = count < room ? count : room;
+    std::memcpy(bytes_ + used_, text, count);
+    used_ += count;
+    bytes_[used_] = '\0';
+    return *this;
+}
+
+Text& Text::add(const char* text)
+{
+    return add(text, std::strlen(text));
+}
+
+Text& Text::number(std::uint64_t value)
+{
+    char digits[24];
+    std::size_t count = 0;
+    do
+        digits[sizeof digits - ++count] = static_cast<char>('0' + value % 10);
+    while ((value /= 10) != 0);
+    return add(digits + sizeof digits - count, count);
+}
+
+Text& Text::signedNumber(std::int64_t value)
+{
+    if (value < 0)
+        add("-");
+    return number(value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value));
+}
+
+Text& Text::character(char c)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte == 0)
+        return add("a NUL byte");
+    if (byte > ' ' && byte < 0x7F) {
+        const char quoted[] = {'\'', c, '\''};
+        return add(quoted, sizeof quoted);
+    }
+    const char code[] = {kHex[byte >> 4], kHex[byte & 15]};
+    return add("the byte 0x").add(code, sizeof code);
 }

@@ -125,22 +125,60 @@ struct FindingCounts {
 // Counts the findings of the report into counts.
 void countFindings(const PieceReport& report, FindingCounts& counts);
 
-// Appends to the text of size characters, holding used of them, the counts
-// of the kinds of finding that there are, as "1 short line, 2 signs after a
-// digit", or nothing.
-void describeCounts(const FindingCounts& counts, char* text, std::size_t size, std::size_t& used);
+// A line of text, put together without the C library's printf, which took
+// most of the check's time on files with many findings; what does not fit
+// is cut off.
+class Text {
+public:
+    Text() { bytes_[0] = '\0'; }
 
-// Prints the findings of the report about the file at path, a line each,
-// PATH:LINE: or PATH:LINE:COLUMN: and what the conversion does; piece is the
-// piece that the report tells of.
-void printFindings(const char* path, const LineBuffer& piece, const PieceReport& report);
+    Text& add(const char* text);
+    Text& add(const char* text, std::size_t count);
+    // A literal, whose length the compiler knows.
+    template <std::size_t size>
+    Text& literal(const char (&text)[size])
+    {
+        return add(text, size - 1);
+    }
+    // In decimal, as %d writes it.
+    Text& number(std::uint64_t value);
+    Text& signedNumber(std::int64_t value);
+    // As a person reads it: itself, quoted, when it is printable, a NUL
+    // byte, or else its code.
+    Text& character(char c);
 
-// Prints the finding about a line too long for one piece.
-void printLongLine(const char* path, const LongLine& longLine);
+    const char* data() const { return bytes_; }  // NUL-terminated
+    std::size_t size() const { return used_; }
 
-// Prints the finding about a file that holds no data line, whose
+private:
+    char bytes_[8192];  // (not cleared: a text is made for every finding)
+    std::size_t used_ = 0;
+};
+
+// Where findings go, a whole line at a time: the caller's function, called
+// with its context.
+struct FindingSink {
+    void (*put)(void* context, const Text& line);
+    void* context;
+
+    void line(const Text& text) const { put(context, text); }
+};
+
+// Appends to text the counts of the kinds of finding that there are, as "1
+// short line, 2 signs after a digit", or nothing.
+void describeCounts(const FindingCounts& counts, Text& text);
+
+// Gives sink the findings of the report about the file at path, a line
+// each, PATH:LINE:COLUMN: warning: and what the conversion does; piece is
+// the piece that the report tells of.
+void printFindings(const FindingSink& sink, const char* path, const LineBuffer& piece, const PieceReport& report);
+
+// Gives sink the finding about a line too long for one piece.
+void printLongLine(const FindingSink& sink, const char* path, const LongLine& longLine);
+
+// Gives sink the finding about a file that holds no data line, whose
 // conversion holds no record.
-void printNoDataLine(const char* path);
+void printNoDataLine(const FindingSink& sink, const char* path);
 
 // How a check of an old spare file ended.
 enum class CheckEnd { Done, ReadFailed, Stopped };

@@ -46,26 +46,46 @@ int complain(Failure failure, const char* path, int error = 0)
 }
 
 // Prints the summary line of the file at path.
-// Prints the summary line of the file at path: its data lines and pieces,
-// its lines with findings, and how many findings of each kind.
-void printSummary(const char* path, const CheckState& state, std::uint64_t linesWithFindings,
+// Standard output, for the findings and the summaries: written in large
+// blocks, or, on a console, a line at a time as the platform shows names
+// there.  Once a write has failed, nothing more is written.
+struct Output {
+    OutputFile file;
+    bool console;
+    bool failed = false;
+
+    static void put(void* context, const Text& line)
+    {
+        Output& out = *static_cast<Output*>(context);
+        if (out.console) {
+            printMessage("%s", line.data());
+            out.failed = out.failed || std::ferror(stdout);
+        } else {
+            out.failed = out.failed || !out.file.put(line.data(), line.size());
+        }
+    }
+    FindingSink sink() { return {&Output::put, this}; }
+    // Writes out what is left; false when anything was lost.
+    bool finish() { return (console || file.flush()) && !failed && finishStandardOutput(); }
+};
+
+// Gives out the summary line of the file at path: its data lines and
+// pieces, its lines with findings, and how many findings of each kind.
+void printSummary(Output& out, const char* path, const CheckState& state, std::uint64_t linesWithFindings,
                   const FindingCounts& counts)
 {
-    char text[512];
-    std::snprintf(text, sizeof text,
-                  ": %" PRIu64 " data line%s in %" PRIu64 " data line piece%s, %" PRIu64 " line%s with findings%s",
-                  state.dataLines, state.dataLines == 1 ? "" : "s", state.dataPieces,
-                  state.dataPieces == 1 ? "" : "s", linesWithFindings, linesWithFindings == 1 ? "" : "s",
-                  linesWithFindings > 0 ? ": " : "");
-    std::size_t used = std::strlen(text);
-    describeCounts(counts, text, sizeof text, used);
-    printMessage("%s", path);
-    printMessage("%s\n", text);
+    Text text;
+    text.add(path).literal(": ").number(state.dataLines).add(state.dataLines == 1 ? " data line in " : " data lines in ")
+        .number(state.dataPieces).add(state.dataPieces == 1 ? " data line piece, " : " data line pieces, ")
+        .number(linesWithFindings).add(linesWithFindings == 1 ? " line with findings" : " lines with findings");
+    if (linesWithFindings > 0)
+        describeCounts(counts, text.literal(": "));
+    Output::put(&out, text.literal("\n"));
 }
 
 // Checks the old spare file at path, printing its findings and its
 // summary; returns the status it deserves.
-int checkFile(const char* path, bool quiet)
+int checkFile(Output& out, const char* path, bool quiet)
 {
     FileFacts facts;
     FileHandle file;
@@ -83,6 +103,7 @@ int checkFile(const char* path, bool quiet)
     // Counts the lines with findings, each once, and prints the findings,
     // up to the first that cannot be written.
     struct Printer {
+        Output& out;
         const char* path;
         bool quiet;
         std::uint64_t linesWithFindings = 0;
@@ -100,9 +121,9 @@ int checkFile(const char* path, bool quiet)
                 note(report.line);
                 countFindings(report, counts);
                 if (!quiet)
-                    printFindings(path, piece, report);
+                    printFindings(out.sink(), path, piece, report);
             }
-            return !std::ferror(stdout);
+            return !out.failed;
         }
         bool quietLines(std::uint64_t, std::uint64_t) { return true; }
         bool longLine(const LongLine& longLine)
@@ -110,10 +131,10 @@ int checkFile(const char* path, bool quiet)
             note(longLine.line);
             counts.add(Finding::LongLine);
             if (!quiet)
-                printLongLine(path, longLine);
-            return !std::ferror(stdout);
+                printLongLine(out.sink(), path, longLine);
+            return !out.failed;
         }
-    } printer{path, quiet, 0, 0, {}};
+    } printer{out, path, quiet, 0, 0, {}};
     switch (checkOldSpareFile(in, state, printer)) {
     case CheckEnd::ReadFailed:
         return complain(Failure::CannotRead, path, in.error());
@@ -126,9 +147,9 @@ int checkFile(const char* path, bool quiet)
         printer.note(1);
         printer.counts.add(Finding::NoDataLine);
         if (!quiet)
-            printNoDataLine(path);
+            printNoDataLine(out.sink(), path);
     }
-    printSummary(path, state, printer.linesWithFindings, printer.counts);
+    printSummary(out, path, state, printer.linesWithFindings, printer.counts);
     return printer.linesWithFindings > 0 ? kStatusFindings : kStatusClean;
 }
 
@@ -202,12 +223,13 @@ int main(int argc, char* argv[])
     Options options;
     if (const int status = readOptions(argc, args, options); status >= 0)
         return status;
+    Output out{OutputFile(standardOutput()), standardOutputIsConsole()};
     int status = kStatusClean;
-    for (int i = options.firstFile; i < argc && status != kStatusLost; ++i) {
-        const int checked = checkFile(args[i], options.quiet);
+    for (int i = options.firstFile; i < argc && status != kStatusLost && !out.failed; ++i) {
+        const int checked = checkFile(out, args[i], options.quiet);
         status = checked > status || checked == kStatusLost ? checked : status;
     }
-    if (!finishStandardOutput() || status == kStatusLost) {
+    if (!out.finish() || status == kStatusLost) {
         printError("%s", "tabfold-check: can not write standard output\n");
         return kStatusTrouble;
     }
