@@ -625,6 +625,7 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
     write("empty.txt", "");
     write("glued.txt", "h\nh\n1 2 3 4 5 6.5\n1 2 3 13 105 4,5\n");
     write("cut-number.txt", "h\nh\n1 2 3 4 5 6" + std::string(240, ' ') + "1234567 8 9\n");
+    write("signed.txt", "h\nh\n-1 -2 -3 -4 -5 -6\n+1 2 3 4 5 6\n");  // nothing to tell, but not quiet
     write("signs.txt", "h\nh\n1 2 3 4 5 99999999999\n10-20 3 4 5 6\n");
     write("shorts.txt", "h\nh\n" + repeated("7 8\n", 1000000));  // 4 MB, 16 blocks of findings
     write("seventh.txt", "h\nh\n1 2 3 4 5 6 99999999999\n1 2 3 4 5 6-7\n");
@@ -651,6 +652,8 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
         std::size_t mostReads = 0;  // of the old spare file, counted by strace, if not 0
     } cases[] = {
         {"clean", {"clean.txt"}, clean, "", 0},
+        {"clean-with-signs", {"signed.txt"}, "signed.txt: 2 data lines in 2 data line pieces, 0 lines with findings\n",
+         "", 0},
         {"short-then-clean", {"short.txt", "clean.txt"}, "short.txt" + shortFound +
              "short.txt: 2 data lines in 2 data line pieces, 1 line with findings: 1 short line\n" + clean, "", 1},
         {"stream", {"/dev/stdin"}, "/dev/stdin" + shortFound + "/dev/stdin: 2 data lines in 2 data line pieces, 1 line with findings: 1 short line\n",
