@@ -29,23 +29,22 @@ constexpr int kStatusTrouble = 2;
 // and no other file is checked.)
 constexpr int kStatusLost = -1;
 
-// Says on standard error why the file at path cannot be checked, with the
-// reason of the system's error number, when there is one; returns the
-// status.
+// Says on standard error, in one line written at once, why the file at path
+// cannot be checked, with the reason of the system's error number, when
+// there is one; returns the status.
 int complain(Failure failure, const char* path, int error = 0)
 {
-    char format[64];  // the message, less its newline
-    std::snprintf(format, sizeof format, "%s", messageOf(failure));
-    format[std::strcspn(format, "\n")] = '\0';
-    printError("%s", "tabfold-check: ");
-    printError(format, path);
+    const char* message = messageOf(failure);  // "... %s ...\n", a path for %s
+    const char* const hole = std::strstr(message, "%s");
+    Text text;
+    text.literal("tabfold-check: ").add(message, static_cast<std::size_t>(hole - message)).add(path);
+    text.add(hole + 2, std::strlen(hole + 2) - 1);  // less the newline
     if (error != 0)
-        printError(": %s", reasonOf(error));
-    printError("%s", "\n");
+        text.literal(": ").add(reasonOf(error));
+    printError("%s", text.literal("\n").data());
     return kStatusTrouble;
 }
 
-// Prints the summary line of the file at path.
 // Standard output, for the findings and the summaries: written in large
 // blocks, or, on a console, a line at a time as the platform shows names
 // there.  Once a write has failed, nothing more is written.
