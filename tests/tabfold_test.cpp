@@ -285,8 +285,6 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
         {"pipe-in-place", {"/dev/stdin", "old.txt"}, "", 0, kBigOld, bigConverted, On::Posix, piped, {}, "old.txt", "old.txt"},
         {"process-substitution-in-place", {"/dev/fd/3", "old.txt"}, "", 0, kBigOld, bigConverted, On::Posix,
          {"bash", "-c", "TMPDIR=../spool exec \"$0\" \"$@\" 3< <(cat old.txt)"}, {}, "old.txt", "old.txt"},
-        {"process-substitution", {"/dev/fd/3", "new.txt"}, "", 0, example, converted, On::Posix,
-         {"bash", "-c", "TMPDIR=../spool exec \"$0\" \"$@\" 3< <(cat old.txt)"}, {}, "old.txt"},
         {"socket-by-proc-fd", {"/proc/self/fd/0", "new.txt"}, "", 0, example, converted, On::Posix, socket, {}, "old.txt"},
         {"fifo-writer-gone-dev-stdin", {"/dev/stdin", "new.txt"}, "", 0, example, converted, On::Posix, written, {}, "old.txt"},
         {"fifo-writer-gone-dev-fd", {"/dev/fd/0", "new.txt"}, "", 0, example, converted, On::Posix, written, {}, "old.txt"},
@@ -366,16 +364,15 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
         // (A conversion through a link writes the file it leads to.)
         const bool inPlace = newPath == oldPath || (!newPath.empty() && fs::is_symlink(at(newPath)));
         write(oldPath, oldBytes);
-        // What a conversion in place keeps of the file it replaces.
-        const std::string give = "chmod 604 " + newPath + " && (chown 1234:1234 " + newPath + " 2>/dev/null; true)";
-        const std::string stat = "stat -L -c '%a %u %g' " + newPath + " >../stat";
-        const auto state = [&] {
-            EXPECT_EQ(std::system(("cd '" + at("").string() + "' && " + stat).c_str()), 0);
-            return read(base_ / "stat");
+        // What a conversion in place keeps of the file it replaces: its mode
+        // and its owner (as root), given first, then read (as the commands say).
+        const auto state = [&](const std::string& given) {
+            const std::string command = "cd '" + at("").string() + "' && " + given + "stat -L -c '%a %u %g' " + newPath;
+            return std::system((command + " >../stat").c_str()) == 0 ? read(base_ / "stat") : "";
         };
         const bool keeps = inPlace && c.status == 0 && !kOnWindows;
         const std::string given =
-            keeps && std::system(("cd '" + at("").string() + "' && " + give).c_str()) == 0 ? state() : "";
+            keeps ? state("chmod 604 " + newPath + " && (chown 1234:1234 " + newPath + " 2>/dev/null; true) && ") : "";
         if (!newPath.empty() && !inPlace)
             write(newPath, converts ? "a longer file that must be emptied first\n\n\n\n\n\n\n\n\n\n\n\n" : "kept\n");
         const long before = files();
@@ -388,7 +385,7 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
             EXPECT_TRUE(holds(read(at(oldPath)), oldBytes)) << expected;
         }
         if (keeps) {
-            EXPECT_EQ(state(), given) << expected;
+            EXPECT_EQ(state(""), given) << expected;
         }
         if (!newPath.empty()) {
             EXPECT_TRUE(holds(read(at(newPath)), converts || !c.expected.empty() ? c.expected : "kept\n")) << expected;
@@ -617,8 +614,7 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
     write("clean.txt", read(EXAMPLES_DIR "/old-spare.txt"));
     write("short.txt", "h\nh\n1 2 3 4 5 6\n7 8\n");
     write("long.txt", "h\nh\n" + std::string(300, ' ') + "1 2 3 4 5 6\n");
-    write("heading.txt", "1 2 3 4 5 6\n1 2 3 4 5 6\n1 2 3 4 5 6\n");
-    write("eight.txt", "1 2 3 4 5 6 7 8\nh\n");
+    write("heading.txt", "1 2 3 4 5 6 7 8\n1 2 3 4 5 6\n1 2 3 4 5 6\n");
     write("cut.txt", "h\nh\n1 2 3");
     write("one.txt", std::string(300, '7') + "\n");
     write("crlf.txt", "h\nh\n1 2 3 4 5 6" + std::string(242, ' ') + "\r\n");
@@ -631,6 +627,24 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
     write("seventh.txt", "h\nh\n1 2 3 4 5 6 99999999999\n1 2 3 4 5 6-7\n");
     write("-x", read(at("clean.txt")));
     const std::string kCheckUsage = "usage: tabfold-check [-q] [--] spare2in1lineFile...\n";
+    // What the check prints of one file: its findings, then its summary.
+    const auto checked = [](const std::string& file, const std::vector<std::string>& findings,
+                            const std::string& summary) {
+        std::string out;
+        for (const std::string& finding : findings)
+            out += file + ":" + finding + "\n";
+        return out + file + ": " + summary + "\n";
+    };
+    const auto heading = [](int line, int integers) {
+        return std::to_string(line) + ":1: warning: read as a heading line and dropped, but holds " +
+               std::to_string(integers) + " integers as a data line does (is the heading missing?)";
+    };
+    const std::string noData = "1:1: warning: no data line: the new spare file will hold the heading alone, no record";
+    const std::string none = "are 0, no line having given them yet";
+    const std::string seventh = "a seventh integer, which is ignored with all that follows it";
+    const std::string glued = "ends the sixth integer, and is ignored with all that follows it: the right record's "
+                              "LINK# is written as ";
+    const std::string shortSummary = "2 data lines in 2 data line pieces, 1 line with findings: 1 short line\n";
     // The fault injected into clean.txt, named by its whole path, by strace.
     const std::string cleanPath = at("clean.txt").string();
     const bool traceable = !kOnWindows && std::system("strace -o /dev/null true >/dev/null 2>&1") == 0;
@@ -652,61 +666,51 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
         std::size_t mostReads = 0;  // of the old spare file, counted by strace, if not 0
     } cases[] = {
         {"clean", {"clean.txt"}, clean, "", 0},
-        {"clean-with-signs", {"signed.txt"}, "signed.txt: 2 data lines in 2 data line pieces, 0 lines with findings\n",
-         "", 0},
-        {"short-then-clean", {"short.txt", "clean.txt"}, "short.txt" + shortFound +
-             "short.txt: 2 data lines in 2 data line pieces, 1 line with findings: 1 short line\n" + clean, "", 1},
-        {"stream", {"/dev/stdin"}, "/dev/stdin" + shortFound + "/dev/stdin: 2 data lines in 2 data line pieces, 1 line with findings: 1 short line\n",
-         "", 1, {"sh", "-c", "cat short.txt | \"$0\" \"$@\""}, true},
-        {"long-line", {"long.txt"}, "long.txt:3:1: warning: no integer, then the end of the line piece: the left record's N1, N2 and LINK# are "
-             "0, no line having given them yet; the right record's N1, N2 and LINK# are 0, no line having given them "
-             "yet\nlong.txt:3:1: warning: 311 characters are too many for one line piece: the line is read as 2 pieces, 2 data "
-             "lines\nlong.txt: 1 data line in 2 data line pieces, 1 line with findings: 1 short line, 1 long line\n", "", 1},
-        {"heading-of-data", {"heading.txt"}, "heading.txt:1:1: warning: read as a heading line and dropped, but holds 6 integers as a data line "
-             "does (is the heading missing?)\nheading.txt:2:1: warning: read as a heading line and dropped, but holds 6 "
-             "integers as a data line does (is the heading missing?)\nheading.txt: 1 data line in 1 data line "
-             "piece, 2 lines with findings: 2 heading lines with data\n", "", 1},
-        {"heading-of-eight", {"eight.txt"}, "eight.txt:1:1: warning: read as a heading line and dropped, but holds 8 integers as "
-             "a data line does (is the heading missing?)\neight.txt:1:1: warning: no data line: the new spare file will hold the "
-             "heading alone, no record\neight.txt: 0 data lines in 0 data line pieces, 1 line with findings: 1 heading "
-             "line with data, 1 file without a data line\n", "", 1},
-        {"end-of-file", {"cut.txt"}, "cut.txt:3:1: warning: 3 integers of 6, then the end of the file: the right record's N1, N2 "
-             "and LINK# are 0, no line having given them yet\ncut.txt: 1 data line in 1 data line piece, 1 line with "
-             "findings: 1 short line\n", "", 1},
-        {"one-long-line", {"one.txt"}, "one.txt:1:1: warning: 300 characters are too many for one line piece: the line is read "
-             "as 2 pieces, both of the heading's and 0 data lines\none.txt:1:1: warning: no data line: the new spare file will hold "
-             "the heading alone, no record\none.txt: 0 data lines in 0 data line pieces, 1 line with findings: 1 long "
-             "line, 1 file without a data line\n", "", 1},
-        {"crlf-too-long", {"crlf.txt"}, "crlf.txt:3:255: warning: no integer, then the end of the line: the left record's N1, N2 "
-             "and LINK# repeat line 3's 1, 2 and 3; the right record's N1, N2 and LINK# repeat line 3's 4, 5 and "
-             "6\ncrlf.txt:3:1: warning: 254 characters (the carriage return of its CRLF end counts) are too many for one line "
-             "piece: the line is read as 2 pieces, 2 data lines\ncrlf.txt: 1 data line in 2 data line pieces, 1 line "
-             "with findings: 1 short line, 1 long line\n", "", 1},
-        {"empty", {"empty.txt"}, "empty.txt:1:1: warning: no data line: the new spare file will hold the heading alone, no "
-             "record\nempty.txt: 0 data lines in 0 data line pieces, 1 line with findings: 1 file without a data line\n", "", 1},
+        {"clean-with-signs", {"signed.txt"}, checked("signed.txt", {}, "2 data lines in 2 data line pieces, 0 lines "
+             "with findings"), "", 0},
+        {"short-then-clean", {"short.txt", "clean.txt"}, "short.txt" + shortFound + "short.txt: " + shortSummary + clean,
+         "", 1},
+        {"stream", {"/dev/stdin"}, "/dev/stdin" + shortFound + "/dev/stdin: " + shortSummary, "", 1,
+         {"sh", "-c", "cat short.txt | \"$0\" \"$@\""}, true},
+        {"long-line", {"long.txt"}, checked("long.txt", {"3:1: warning: no integer, then the end of the line piece: the "
+             "left record's N1, N2 and LINK# " + none + "; the right record's N1, N2 and LINK# " + none, "3:1: warning: "
+             "311 characters are too many for one line piece: the line is read as 2 pieces, 2 data lines"}, "1 data "
+             "line in 2 data line pieces, 1 line with findings: 1 short line, 1 long line"), "", 1},
+        {"heading-of-data", {"heading.txt"}, checked("heading.txt", {heading(1, 8), heading(2, 6)}, "1 data line in 1 "
+             "data line piece, 2 lines with findings: 2 heading lines with data"), "", 1},
+        {"end-of-file", {"cut.txt"}, checked("cut.txt", {"3:1: warning: 3 integers of 6, then the end of the file: the "
+             "right record's N1, N2 and LINK# " + none}, "1 data line in 1 data line piece, 1 line with findings: 1 "
+             "short line"), "", 1},
+        {"one-long-line", {"one.txt"}, checked("one.txt", {"1:1: warning: 300 characters are too many for one line "
+             "piece: the line is read as 2 pieces, both of the heading's and 0 data lines", noData}, "0 data lines in 0 "
+             "data line pieces, 1 line with findings: 1 long line, 1 file without a data line"), "", 1},
+        {"crlf-too-long", {"crlf.txt"}, checked("crlf.txt", {"3:255: warning: no integer, then the end of the line: the "
+             "left record's N1, N2 and LINK# repeat line 3's 1, 2 and 3; the right record's N1, N2 and LINK# repeat "
+             "line 3's 4, 5 and 6", "3:1: warning: 254 characters (the carriage return of its CRLF end counts) are too "
+             "many for one line piece: the line is read as 2 pieces, 2 data lines"}, "1 data line in 2 data line pieces, "
+             "1 line with findings: 1 short line, 1 long line"), "", 1},
+        {"empty", {"empty.txt"}, checked("empty.txt", {noData}, "0 data lines in 0 data line pieces, 1 line with "
+             "findings: 1 file without a data line"), "", 1},
         // Standard output closed by its reader: the check stops at once.
         {"closed-pipe", {at("shorts.txt").string()}, "", "tabfold-check: can not write standard output\n", 2,
          {"bash", "-c", "strace -o ../reads -P \"$1\" -e trace=read \"$0\" \"$@\" | head -c 100 >/dev/null; "
           "exit ${PIPESTATUS[0]}"}, true, false, 3},
-        {"sign-and-bound", {"signs.txt"}, "signs.txt:3:11: warning: 99999999999 lies beyond 32 bits: the right "
-             "record's LINK# is read as 2147483647\nsigns.txt:4:3: warning: a sign straight after a digit begins a new "
-             "integer, -20, read as the left record's N2\nsigns.txt: 2 data lines in 2 data line pieces, 2 lines with "
-             "findings: 1 sign after a digit, 1 integer beyond 32 bits\n", "", 1},
-        {"glued-sixth", {"glued.txt"}, "glued.txt:3:12: warning: '.' ends the sixth integer, and is ignored with all "
-             "that follows it: the right record's LINK# is written as 6\nglued.txt:4:15: warning: ',' ends the sixth "
-             "integer, and is ignored with all that follows it: the right record's LINK# is written as 4\nglued.txt: 2 "
-             "data lines in 2 data line pieces, 2 lines with findings: 2 sixth integers glued to a character\n", "", 1},
-        {"cut-number", {"cut-number.txt"}, "cut-number.txt:3:252: warning: a seventh integer, which is ignored with all "
-             "that follows it\ncut-number.txt:3:255: warning: the number 1234567 is cut in two by the end of the line "
-             "piece before: it is read as 123 and 4567\ncut-number.txt:3:255: warning: 3 integers of 6, then the end of "
-             "the line: the right record's N1, N2 and LINK# repeat line 3's 4, 5 and 6\ncut-number.txt:3:1: warning: "
-             "262 characters are too many for one line piece: the line is read as 2 pieces, 2 data lines\n"
-             "cut-number.txt: 1 data line in 2 data line pieces, 1 line with findings: 1 short line, 1 seventh integer, "
-             "1 number cut by a piece's end, 1 long line\n", "", 1},
+        {"sign-and-bound", {"signs.txt"}, checked("signs.txt", {"3:11: warning: 99999999999 lies beyond 32 bits: the "
+             "right record's LINK# is read as 2147483647", "4:3: warning: a sign straight after a digit begins a new "
+             "integer, -20, read as the left record's N2"}, "2 data lines in 2 data line pieces, 2 lines with findings: "
+             "1 sign after a digit, 1 integer beyond 32 bits"), "", 1},
+        {"glued-sixth", {"glued.txt"}, checked("glued.txt", {"3:12: warning: '.' " + glued + "6", "4:15: warning: ',' " +
+             glued + "4"}, "2 data lines in 2 data line pieces, 2 lines with findings: 2 sixth integers glued to a "
+             "character"), "", 1},
+        {"cut-number", {"cut-number.txt"}, checked("cut-number.txt", {"3:252: warning: " + seventh, "3:255: warning: the "
+             "number 1234567 is cut in two by the end of the line piece before: it is read as 123 and 4567", "3:255: "
+             "warning: 3 integers of 6, then the end of the line: the right record's N1, N2 and LINK# repeat line 3's "
+             "4, 5 and 6", "3:1: warning: 262 characters are too many for one line piece: the line is read as 2 "
+             "pieces, 2 data lines"}, "1 data line in 2 data line pieces, 1 line with findings: 1 short line, 1 "
+             "seventh integer, 1 number cut by a piece's end, 1 long line"), "", 1},
         // A seventh integer is ignored, whatever it is.
-        {"seventh-integer", {"seventh.txt"}, "seventh.txt:3:13: warning: a seventh integer, which is ignored with all that "
-             "follows it\nseventh.txt:4:12: warning: a seventh integer, which is ignored with all that follows it\nseventh.txt: "
-             "2 data lines in 2 data line pieces, 2 lines with findings: 2 seventh integers\n", "", 1},
+        {"seventh-integer", {"seventh.txt"}, checked("seventh.txt", {"3:13: warning: " + seventh, "4:12: warning: " +
+             seventh}, "2 data lines in 2 data line pieces, 2 lines with findings: 2 seventh integers"), "", 1},
         // The other files are still checked.
         {"missing-and-folder", {"missing.txt", "clean.txt", "dir"}, clean,
          "tabfold-check: can not open missing.txt: no such file\ntabfold-check: can not open dir: not a regular file\n", 2},
@@ -721,7 +725,7 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
         {"help", {"--help", "clean.txt"}, kCheckUsage + "Tells, line by line", "", 0, {}, false, true},
         {"unknown-option", {"-x", "clean.txt"}, "", "tabfold-check: unknown option -x\n" + kCheckUsage, 2},
         {"options-ended", {"--", "-x"}, "-x" + clean.substr(9), "", 0},
-        {"quiet-standard-input", {"-q", "-"}, "-: 2 data lines in 2 data line pieces, 1 line with findings: 1 short line\n", "", 1,
+        {"quiet-standard-input", {"-q", "-"}, "-: " + shortSummary, "", 1,
          {"sh", "-c", "\"$0\" \"$@\" <short.txt"}, true},
         {"dev-full", {"clean.txt"}, "", "tabfold-check: can not write standard output\n", 2,
          {"sh", "-c", "\"$0\" \"$@\" >/dev/full"}, true},
