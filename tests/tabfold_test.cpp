@@ -670,8 +670,6 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
              "with findings"), "", 0},
         {"short-then-clean", {"short.txt", "clean.txt"}, "short.txt" + shortFound + "short.txt: " + shortSummary + clean,
          "", 1},
-        {"stream", {"/dev/stdin"}, "/dev/stdin" + shortFound + "/dev/stdin: " + shortSummary, "", 1,
-         {"sh", "-c", "cat short.txt | \"$0\" \"$@\""}, true},
         {"long-line", {"long.txt"}, checked("long.txt", {"3:1: warning: no integer, then the end of the line piece: the "
              "left record's N1, N2 and LINK# " + none + "; the right record's N1, N2 and LINK# " + none, "3:1: warning: "
              "311 characters are too many for one line piece: the line is read as 2 pieces, 2 data lines"}, "1 data "
