@@ -197,8 +197,7 @@ int quietIntegers(const char* text, std::size_t length)
     const PieceMaps maps = mapPiece(text, length);
     if (maps.others != ~Word{0} << length)
         return -1;
-    // A run of more than eight pairs of digits is a run of ten digits or more.
-    if (hasLongRun(maps.digits & maps.digits >> 1))
+    if (tenDigitEnds(maps.digits, 0) != 0)
         return -1;
     return std::popcount(maps.digits & ~(maps.digits << 1));
 }

@@ -44,6 +44,18 @@ inline std::int32_t saturated(bool negative, vectors::Word magnitude)
     return negative ? -value : value;
 }
 
+// Where a run of ten digits or more ends, bit i standing for the digits from
+// i - 9 to i, in the bitmap of a chunk's digits, the bitmap of the chunk
+// before it being lastDigits (0 for none): the integers that a quiet piece
+// cannot hold, since they may lie beyond 32 bits.
+inline vectors::Word tenDigitEnds(vectors::Word digits, vectors::Word lastDigits)
+{
+    vectors::Word ends = digits;
+    for (int shift = 1; shift < 10; ++shift)
+        ends &= digits << shift | lastDigits >> (64 - shift);
+    return ends;
+}
+
 // How many characters the scanner classifies at once, and how many it may
 // read or write from the start of a text shorter than that.
 constexpr std::size_t kScanWindow = 64;

@@ -228,9 +228,7 @@ std::size_t passQuietLines(CheckState& state, const char* text, std::size_t avai
             newlines |= maskBits(bytes == '\n') << i;
         }
         // Where a run of ten digits ends, and where each integer starts.
-        Word tenDigits = digits;
-        for (int shift = 1; shift < 10; ++shift)
-            tenDigits &= digits << shift | lastDigits >> (64 - shift);
+        const Word tenDigits = tenDigitEnds(digits, lastDigits);
         Word starts = digits & ~(digits << 1 | lastDigits >> 63);
         Word bad = others | tenDigits;
         lastDigits = digits;
