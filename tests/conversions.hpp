@@ -168,13 +168,18 @@ struct ReferencePiece {
     std::size_t stopAt = 0;        // the first non-blank after the last integer
     bool endsLine = false;         // its newline, or the end of the file, follows
     bool endsFile = false;         // without a newline
+    std::string cut;               // the digits of a number that the piece before ended its line's part with
 
     bool read(std::FILE* file)
     {
+        std::string tail;  // of the piece before, in the middle of its line: its last digits, fifteen at most
+        for (std::size_t i = length; !endsLine && i > 0 && tail.size() < 15 && std::isdigit(text[i - 1] & 0xFF); --i)
+            tail.insert(tail.begin(), text[i - 1]);
         const long before = std::ftell(file);
         if (std::fgets(text, 255, file) == nullptr)
             return false;
         length = static_cast<std::size_t>(std::ftell(file) - before);
+        cut = std::isdigit(text[0] & 0xFF) ? tail : "";
         const int next = std::getc(file);
         endsLine = text[length - 1] == '\n' || next == EOF;
         endsFile = text[length - 1] != '\n' && next == EOF;
@@ -244,6 +249,8 @@ inline std::string pieceDifferences(const PieceReport& report, const ReferencePi
     }
     if (report.heading)
         return report.held == ref.total ? "" : mismatch(index, "integers of the heading");
+    if (report.cutBefore != ref.cut)
+        return mismatch(index, "number cut");
     if (report.quiet && (ref.count != 6 || ref.beyond(0) || ref.beyond(1) || ref.beyond(2) || ref.beyond(3) ||
                          ref.beyond(4) || ref.beyond(5) || !ref.endsLine))
         return mismatch(index, "quiet");

@@ -420,20 +420,12 @@ TEST_F(Tabfold, ReportsEveryFailureAndChangeDuringTheConversion)
     const std::string seconds = at("seconds/old.txt").string();
     // Kills the program, whose number the shell before it wrote, once it
     // has written half a block of records.
-    const auto killer = [this](const char* signal) {
+    const auto killer = [this](const std::string& signal) {
         return [this, signal] {
-            const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-            std::string pid;
-            std::uintmax_t wrote = 0;
-            while (wrote < OutputFile::kBufferSize / 2 && std::chrono::steady_clock::now() < giveUp) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                pid = read(base_ / "pid").substr(0, read(base_ / "pid").find('\n'));
-                std::ifstream io("/proc/" + pid + "/io");
-                for (std::string word; io >> word;)
-                    if (word == "wchar:")
-                        io >> wrote;
-            }
-            EXPECT_EQ(std::system(("kill -" + std::string(signal) + " " + pid).c_str()), 0);
+            const std::string wait = "cd '" + base_.string() + "' && for i in $(seq 10000); do [ \"$(awk '/wchar/ "
+                "{ print $2 }' /proc/$(cat pid)/io)\" -gt " + std::to_string(OutputFile::kBufferSize / 2) +
+                " ] 2>/dev/null && break; sleep 0.001; done 2>/dev/null; kill -" + signal + " $(cat pid)";
+            EXPECT_EQ(std::system(wait.c_str()), 0);
         };
     };
     const struct {
