@@ -288,6 +288,8 @@ struct CheckVisitor {
     bool quietLines(std::uint64_t from, std::uint64_t to) { return onQuietLines(from, to), true; }
     bool longLine(const LongLine&) { return true; }
 };
+template <class OnPiece, class OnQuietLines>
+CheckVisitor(OnPiece, OnQuietLines) -> CheckVisitor<OnPiece, OnQuietLines>;  // (clang 14 deduces none for aggregates)
 
 // Checks the old spare file of bytes as tabfold-check does, reading readSize
 // bytes at a time, and holds every piece it tells of, and every quiet line
