@@ -152,15 +152,29 @@ bool rewindFile(const FileHandle& file);
 // inherit; not open when it cannot.
 FileHandle openForWriting(const char* path, bool create = true);
 
-// True when the folder that would hold a file at path exists and, as far
-// as the system tells without making one, a file may be made in it.
+// True when the folder that would hold a file at path is a folder and, as
+// far as the system tells without making one, a file may be made in it.
 bool folderTakesFiles(const char* path);
+
+// True when path, links followed, still names the file open in file, as
+// far as the system tells (the identity of a file may lie, never to the
+// harm of data: what it refuses, another program may have replaced).
+// Where an open file can not be replaced (Windows), always true.
+bool namesOpenFile(const char* path, const FileHandle& file);
+
+// How putting a file written beside another in its place ended: done; a
+// step failed, the other file still standing (or, past the rename, the
+// folder could not be flushed); or the path named another file by then,
+// which was left as it is.
+enum class Commit { Done, Failed, Replaced };
 
 // A file written beside an existing regular file, in its folder, to take
 // its place whole: until commit, the file stands as it was.  What is not
-// committed is gone when the object ends; where the system can, the file
-// has no name until it is whole, so that nothing of it outlives even a
-// process killed on the way.
+// committed is gone when the object ends, or when a signal that may be
+// caught ends the process; where the system can, the file has no name
+// until it is whole, so that nothing of it outlives even a process killed
+// on the way.  Paths are taken relative to the open folder, so that no
+// name made here is longer than the file's own.
 class Replacement {
 public:
     Replacement() = default;
@@ -169,16 +183,21 @@ public:
     ~Replacement();
 
     // Makes the file beside the regular file that path names, links
-    // followed, which existing holds open; not open when none can be made.
-    FileHandle open(const char* path, const FileHandle& existing);
-    // Flushes file to the disk, gives it the mode and the owner (where the
-    // process may) of the file open in existing, puts it in that file's
-    // place, flushes the folder, and closes both; false when a step failed:
-    // before the last, the old file still stands.
-    bool commit(FileHandle file, FileHandle existing);
+    // followed, which existing holds open; not open when none can be made,
+    // error then saying why (the system's number, or 0).
+    FileHandle open(const char* path, const FileHandle& existing, int& error);
+    // Flushes file to the disk; gives it the owner (where the process may)
+    // and the extended attributes (access control lists among them) of the
+    // file open in existing, and its mode, less the set-id bits of an owner
+    // or a group not kept and never granting more than that file did; puts
+    // it in that file's place unless the path names another file by then,
+    // signals that may be caught held back meanwhile; flushes the folder;
+    // and closes both.
+    Commit commit(FileHandle file, FileHandle existing);
 
 private:
-    char* target_ = nullptr;  // the path of the file replaced, links resolved
+    FileHandle folder_;       // the folder of the file replaced, open (POSIX)
+    char* target_ = nullptr;  // the file replaced: its name in the folder, or its path
     char* name_ = nullptr;    // the replacement's own name, while it has one
 };
 

@@ -10,7 +10,11 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#ifdef __linux__
+#include <sys/xattr.h>
+#endif
 #include <unistd.h>
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -39,14 +43,21 @@ FileFacts factsOf(const struct stat& info)
             S_ISREG(info.st_mode), S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)};
 }
 
-// Opens path with the flags, retrying an opening that a signal broke off.
-int openRetrying(const char* path, int flags)
+// Opens path, relative to the folder open as at, with the flags, retrying
+// an opening that a signal broke off; a file made has the mode, less the
+// process's mask.
+int openAtRetrying(int at, const char* path, int flags, mode_t mode = 0666)
 {
     int fd;
     do
-        fd = ::open(path, flags | O_CLOEXEC, 0666);
+        fd = ::openat(at, path, flags | O_CLOEXEC, mode);
     while (fd < 0 && errno == EINTR);
     return fd;
+}
+
+int openRetrying(const char* path, int flags)
+{
+    return openAtRetrying(AT_FDCWD, path, flags);
 }
 
 // The number of the descriptor that path names as one of this process's
@@ -260,115 +271,310 @@ char* folderOf(const char* path)
     return ::strndup(path, slash == path ? 1 : static_cast<std::size_t>(slash - path));
 }
 
-}  // namespace
-
-namespace {
-
-// Gives the file open in fd, which has no name, the name of a link in
-// folder that no file has yet, and returns it (to be freed); nullptr when
-// it cannot.  Through /proc where the system has it, otherwise as the
-// privileged may.
-char* nameUnnamedFile(int fd, const char* folder)
+// Opens into folder the folder that holds the file that path names, links
+// followed one by one, and returns the file's name in it, a copy to be
+// freed; nullptr, errno saying why, when it cannot.  No path longer than
+// path or a link's text is made.
+char* openFolderOfFile(const char* path, FileHandle& folder)
 {
-    const std::size_t size = std::strlen(folder) + 64;
-    char* name = static_cast<char*>(std::malloc(size));
-    char open[40];
-    std::snprintf(open, sizeof open, "/proc/self/fd/%d", fd);
-    for (int attempt = 0; name != nullptr && attempt < 100; ++attempt) {
-        std::snprintf(name, size, "%s/.tabfold-%ld-%d", folder, static_cast<long>(::getpid()), attempt);
-        int linked = ::linkat(AT_FDCWD, open, AT_FDCWD, name, AT_SYMLINK_FOLLOW);
-#ifdef AT_EMPTY_PATH
-        if (linked != 0 && errno == ENOENT)
-            linked = ::linkat(fd, "", AT_FDCWD, name, AT_EMPTY_PATH);
-#endif
-        if (linked == 0)
-            return name;
-        if (errno != EEXIST)
+    constexpr int kMostLinks = 40;
+    constexpr std::size_t kLongestLink = 4096;
+    char* name = ::strdup(path);  // the path, then each link's text
+    char* text = static_cast<char*>(std::malloc(kLongestLink));
+    for (int links = 0; name != nullptr && text != nullptr; ++links) {
+        char* within = folderOf(name);
+        const int fd = within == nullptr ? -1 : openAtRetrying(folder.isOpen() ? folder.fd() : AT_FDCWD, within,
+                                                                O_RDONLY | O_DIRECTORY);
+        std::free(within);
+        if (fd < 0)
             break;
+        folder = FileHandle(fd);
+        const char* slash = std::strrchr(name, '/');
+        const char* base = slash == nullptr ? name : slash + 1;
+        const ssize_t length = ::readlinkat(fd, base, text, kLongestLink);
+        if (length < 0 && errno == EINVAL) {  // no link: the file itself
+            char* found = ::strdup(base);
+            std::free(name), std::free(text);
+            return found;
+        }
+        errno = length < 0 ? errno : links == kMostLinks ? ELOOP : ENAMETOOLONG;
+        if (length < 0 || links == kMostLinks || static_cast<std::size_t>(length) == kLongestLink)
+            break;
+        std::free(name);
+        name = ::strndup(text, static_cast<std::size_t>(length));
     }
-    std::free(name);
+    std::free(name), std::free(text);
     return nullptr;
 }
 
-// Flushes the folder's entries to the disk; true where the folder takes no
-// flush.
-bool flushFolder(const char* folder)
+// True when the file named name in the folder open as folder is the one
+// that info describes.
+bool named(int folder, const char* name, const struct stat& info)
 {
-    const int fd = openRetrying(folder, O_RDONLY | O_DIRECTORY);
-    if (fd < 0)
+    struct stat found;
+    return ::fstatat(folder, name, &found, AT_SYMLINK_NOFOLLOW) == 0 && found.st_dev == info.st_dev &&
+           found.st_ino == info.st_ino;
+}
+
+// Every signal that may be caught held back while it lives, so that none
+// ends the process between two steps that must go together.
+class HeldSignals {
+public:
+    HeldSignals()
+    {
+        sigset_t all;
+        ::sigfillset(&all);
+        ::sigprocmask(SIG_BLOCK, &all, &before_);
+    }
+    HeldSignals(const HeldSignals&) = delete;
+    HeldSignals& operator=(const HeldSignals&) = delete;
+    ~HeldSignals() { ::sigprocmask(SIG_SETMASK, &before_, nullptr); }
+
+private:
+    sigset_t before_;
+};
+
+// The one file that a signal ending the process takes away with it: a
+// replacement that has a name before it is whole, as where the file system
+// has no files without one.  A signal handler can know of it only here;
+// it is set and cleared only while signals are held.
+struct {
+    int folder = -1;
+    const char* name = nullptr;
+} removedOnSignal;
+
+// Takes the file away, then ends the process by the signal, as it would
+// have ended without the handler.
+void removeAndEnd(int signal)
+{
+    if (removedOnSignal.name != nullptr)
+        ::unlinkat(removedOnSignal.folder, removedOnSignal.name, 0);
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
+
+// Makes the file a name in folder, or takes it away (name nullptr), for
+// the signals that end the process; to be called while signals are held.
+void removeOnSignal(int folder, const char* name)
+{
+    static bool handled = false;
+    for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM}) {
+        struct sigaction before;
+        if (handled || ::sigaction(signal, nullptr, &before) != 0 || before.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction action = {};
+        action.sa_handler = removeAndEnd;
+        ::sigaction(signal, &action, nullptr);
+    }
+    handled = true;
+    removedOnSignal = {folder, name};
+}
+
+// The name of the replacement in the folder, for the attempt.
+void nameFor(char* name, std::size_t size, int attempt)
+{
+    std::snprintf(name, size, ".tabfold-%ld-%d", static_cast<long>(::getpid()), attempt);
+}
+
+// Makes a new file in the folder open as folder, with a name that no file
+// has yet, which it puts in name (of 64 characters); -1 when it cannot.
+int makeNamedFile(int folder, char* name)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        nameFor(name, 64, attempt);
+        const HeldSignals held;
+        const int fd = openAtRetrying(folder, name, O_WRONLY | O_CREAT | O_EXCL, 0600);
+        if (fd >= 0)
+            removeOnSignal(folder, name);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+// Gives the file open as fd, which has no name, a name in the folder open
+// as folder that no file has yet, which it puts in name (of 64
+// characters); false when it cannot.  Through /proc where the system has
+// it, otherwise as the privileged may.
+bool nameUnnamedFile(int fd, int folder, char* name)
+{
+    char open[40];
+    std::snprintf(open, sizeof open, "/proc/self/fd/%d", fd);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        nameFor(name, 64, attempt);
+        int linked = ::linkat(AT_FDCWD, open, folder, name, AT_SYMLINK_FOLLOW);
+#ifdef AT_EMPTY_PATH
+        if (linked != 0 && errno == ENOENT)
+            linked = ::linkat(fd, "", folder, name, AT_EMPTY_PATH);
+#endif
+        if (linked == 0)
+            return true;
+        if (errno != EEXIST)
+            break;
+    }
+    return false;
+}
+
+#ifdef __linux__
+// The extended attribute that holds a file's access control list.
+constexpr const char* kAccessList = "system.posix_acl_access";
+
+// The rights of the group class that the access control list, as its
+// attribute holds it (a version of four bytes, then entries of a tag of
+// two, rights of two and an id of four, all little-endian), grants the
+// file's group: the group's own, within the list's mask.
+mode_t groupRights(const unsigned char* list, std::size_t size)
+{
+    constexpr unsigned kGroup = 0x04, kMask = 0x10;
+    unsigned group = 0, mask = 07;
+    for (std::size_t at = 4; at + 8 <= size; at += 8) {
+        const unsigned tag = list[at] | list[at + 1] << 8, rights = (list[at + 2] | list[at + 3] << 8) & 07;
+        group = tag == kGroup ? rights : group;
+        mask = tag == kMask ? rights : mask;
+    }
+    return static_cast<mode_t>((group & mask) << 3);
+}
+
+// Gives the file open as to the extended attributes of the file open as
+// from, what the system lets it set; an access control list that cannot be
+// set leaves mode's group only the rights it granted, and one that the new
+// file took from its folder is taken away.  False when an access control
+// list would grant what the file's did not.
+bool carryAttributes(int to, int from, mode_t& mode)
+{
+    constexpr std::size_t kLargestValue = 65536;  // the system's limit
+    const ssize_t size = ::flistxattr(from, nullptr, 0);
+    char* names = size > 0 ? static_cast<char*>(std::malloc(static_cast<std::size_t>(size))) : nullptr;
+    char* value = size > 0 ? static_cast<char*>(std::malloc(kLargestValue)) : nullptr;
+    const ssize_t listed = names != nullptr && value != nullptr ? ::flistxattr(from, names, static_cast<std::size_t>(size)) : 0;
+    bool listCarried = false;
+    for (const char* name = names; name != nullptr && name < names + std::max<ssize_t>(listed, 0); name += std::strlen(name) + 1) {
+        const ssize_t length = ::fgetxattr(from, name, value, kLargestValue);
+        const bool carried = length >= 0 && ::fsetxattr(to, name, value, static_cast<std::size_t>(length), 0) == 0;
+        if (length >= 0 && std::strcmp(name, kAccessList) == 0) {
+            listCarried = carried;
+            if (!carried)
+                mode &= ~S_IRWXG | groupRights(reinterpret_cast<unsigned char*>(value), static_cast<std::size_t>(length));
+        }
+    }
+    std::free(names), std::free(value);
+    return listCarried || ::fremovexattr(to, kAccessList) == 0 || errno == ENODATA || errno == ENOTSUP;
+}
+#else
+bool carryAttributes(int, int, mode_t&)
+{
+    return true;
+}
+#endif
+
+// Gives the file open as to the owner (where the process may), the
+// extended attributes and the mode of the file that replaced describes,
+// open as from: without the set-user-id or set-group-id bit where the
+// owner or the group could not be kept, and never with a right that the
+// file did not grant.  False when that cannot be.
+bool carryMetadata(int to, int from, const struct stat& replaced)
+{
+    [[maybe_unused]] const bool owned = ::fchown(to, replaced.st_uid, replaced.st_gid) == 0 ||
+                                        ::fchown(to, static_cast<uid_t>(-1), replaced.st_gid) == 0;
+    struct stat made;
+    mode_t mode = replaced.st_mode & 07777;
+    if (::fstat(to, &made) != 0 || !carryAttributes(to, from, mode))
         return false;
-    const bool flushed = ::fsync(fd) == 0 || errno == EINVAL;
-    return ::close(fd) == 0 && flushed;
+    mode &= made.st_uid == replaced.st_uid ? 07777 : ~S_ISUID;
+    mode &= made.st_gid == replaced.st_gid ? 07777 : ~S_ISGID;
+    ::fchmod(to, mode);  // (where it fails, the check below tells)
+    return ::fstat(to, &made) == 0 && (made.st_mode & 07777 & ~mode) == 0;
+}
+
+// Flushes the entries of the folder open as fd to the disk; true where the
+// folder takes no flush.
+bool flushFolder(int fd)
+{
+    return ::fsync(fd) == 0 || errno == EINVAL;
 }
 
 }  // namespace
 
 Replacement::~Replacement()
 {
-    if (name_ != nullptr)
-        ::unlink(name_);
+    if (name_ != nullptr) {
+        const HeldSignals held;
+        ::unlinkat(folder_.fd(), name_, 0);
+        removeOnSignal(-1, nullptr);
+    }
     std::free(name_);
     std::free(target_);
 }
 
-FileHandle Replacement::open(const char* path, const FileHandle& existing)
+FileHandle Replacement::open(const char* path, const FileHandle& existing, int& error)
 {
     // The file replaced is the one open in existing, wherever links lead.
-    struct stat named, open;
-    target_ = ::realpath(path, nullptr);
-    if (target_ == nullptr || ::stat(target_, &named) != 0 || ::fstat(existing.fd(), &open) != 0 ||
-        named.st_dev != open.st_dev || named.st_ino != open.st_ino)
+    struct stat replaced;
+    target_ = openFolderOfFile(path, folder_);
+    error = errno;
+    if (target_ == nullptr || ::fstat(existing.fd(), &replaced) != 0)
         return FileHandle();
-    char* folder = folderOf(target_);
-    if (folder == nullptr)
+    error = 0;
+    if (!named(folder_.fd(), target_, replaced))
         return FileHandle();
     int fd = -1;
 #ifdef O_TMPFILE
-    fd = openRetrying(folder, O_WRONLY | O_TMPFILE);  // a file without a name, until it is whole
+    // A file without a name, until it is whole, where the file system can.
+    fd = openAtRetrying(folder_.fd(), ".", O_WRONLY | O_TMPFILE, 0600);
+    const bool unnamed = fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL);
+#else
+    const bool unnamed = false;
 #endif
-    const std::size_t size = std::strlen(folder) + sizeof "/.tabfold-XXXXXX";
-    if (fd < 0 && (name_ = static_cast<char*>(std::malloc(size))) != nullptr) {
-        std::snprintf(name_, size, "%s/.tabfold-XXXXXX", folder);
-        fd = ::mkostemp(name_, O_CLOEXEC);
-        if (fd < 0) {
-            std::free(name_);
-            name_ = nullptr;
-        }
+    if (!unnamed && (name_ = static_cast<char*>(std::malloc(64))) != nullptr) {
+        fd = makeNamedFile(folder_.fd(), name_);
+        if (fd < 0)
+            std::free(std::exchange(name_, nullptr));
     }
-    std::free(folder);
+    error = fd < 0 ? errno : 0;
     return FileHandle(fd);
 }
 
-bool Replacement::commit(FileHandle file, FileHandle existing)
+Commit Replacement::commit(FileHandle file, FileHandle existing)
 {
-    // The replaced file's owner, where this process may give it, then its
-    // mode (a change of owner may clear the mode's set-id bits).
     struct stat replaced;
-    if (::fsync(file.fd()) != 0 || ::fstat(existing.fd(), &replaced) != 0)
-        return false;
-    [[maybe_unused]] const bool owned = ::fchown(file.fd(), replaced.st_uid, replaced.st_gid) == 0 ||
-                                        ::fchown(file.fd(), static_cast<uid_t>(-1), replaced.st_gid) == 0;
-    ::fchmod(file.fd(), replaced.st_mode & 07777);
-    char* folder = folderOf(target_);
-    if (name_ == nullptr && folder != nullptr)
-        name_ = nameUnnamedFile(file.fd(), folder);
-    const bool replacedWhole = folder != nullptr && name_ != nullptr && file.close() &&
-                               ::rename(name_, target_) == 0;
-    if (replacedWhole) {
-        std::free(name_);  // it is the new spare file's name now
-        name_ = nullptr;
+    if (::fsync(file.fd()) != 0 || ::fstat(existing.fd(), &replaced) != 0 ||
+        !carryMetadata(file.fd(), existing.fd(), replaced))
+        return Commit::Failed;
+    Commit end = Commit::Failed;
+    {
+        const HeldSignals held;
+        if (name_ == nullptr && (name_ = static_cast<char*>(std::malloc(64))) != nullptr &&
+            !nameUnnamedFile(file.fd(), folder_.fd(), name_))
+            std::free(std::exchange(name_, nullptr));
+        if (name_ != nullptr && file.close())
+            end = !named(folder_.fd(), target_, replaced) ? Commit::Replaced
+                  : ::renameat(folder_.fd(), name_, folder_.fd(), target_) == 0 ? Commit::Done
+                                                                                 : Commit::Failed;
+        if (name_ != nullptr && end != Commit::Done)
+            ::unlinkat(folder_.fd(), name_, 0);
+        if (name_ != nullptr)
+            removeOnSignal(-1, nullptr);
+        std::free(std::exchange(name_, nullptr));  // the new spare file's name now, or gone
     }
-    const bool flushed = replacedWhole && flushFolder(folder);
-    std::free(folder);
-    return existing.close() && flushed;
+    const bool flushed = end == Commit::Done && flushFolder(folder_.fd());
+    return existing.close() && flushed ? Commit::Done : end == Commit::Done ? Commit::Failed : end;
 }
 
 bool folderTakesFiles(const char* path)
 {
     char* folder = folderOf(path);
-    const bool takes = folder != nullptr && ::access(folder, W_OK | X_OK) == 0;
+    struct stat info;
+    const bool takes = folder != nullptr && ::stat(folder, &info) == 0 && S_ISDIR(info.st_mode) &&
+                       ::access(folder, W_OK | X_OK) == 0;
     std::free(folder);
     return takes;
+}
+
+bool namesOpenFile(const char* path, const FileHandle& file)
+{
+    struct stat named, open;
+    return ::stat(path, &named) == 0 && ::fstat(file.fd(), &open) == 0 && named.st_dev == open.st_dev &&
+           named.st_ino == open.st_ino;
 }
 
 Lock lockExclusively(const FileHandle& file)

@@ -278,6 +278,23 @@ HANDLE handleOf(const FileHandle& file)
     return reinterpret_cast<HANDLE>(_get_osfhandle(file.fd()));
 }
 
+// The C library's number for the system's error, where the messages tell
+// it apart; 0 for any other.
+int errnoOf(DWORD error)
+{
+    switch (error) {
+    case ERROR_ACCESS_DENIED:
+        return EACCES;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return ENOSPC;
+    case ERROR_WRITE_PROTECT:
+        return EROFS;
+    default:
+        return 0;
+    }
+}
+
 }  // namespace
 
 bool closeFile(int fd)
@@ -509,7 +526,12 @@ Replacement::~Replacement()
     std::free(target_);
 }
 
-FileHandle Replacement::open(const char*, const FileHandle& existing)
+bool namesOpenFile(const char*, const FileHandle&)
+{
+    return true;  // a file open here can be neither renamed over nor deleted
+}
+
+FileHandle Replacement::open(const char*, const FileHandle& existing, int& error)
 {
     // The file replaced is the one open in existing, wherever links lead.
     const HANDLE handle = handleOf(existing);
@@ -518,6 +540,7 @@ FileHandle Replacement::open(const char*, const FileHandle& existing)
     const DWORD length =
         size == 0 ? 0 : GetFinalPathNameByHandleW(handle, target.data(), size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     const std::size_t slash = target.find_last_of(L'\\');
+    error = EIO;
     if (length == 0 || length >= size || slash == std::wstring::npos)
         return FileHandle();
     target.resize(length);
@@ -533,12 +556,13 @@ FileHandle Replacement::open(const char*, const FileHandle& existing)
             target_ = ::_strdup(toUtf8(target.c_str()).c_str());
             name_ = ::_strdup(toUtf8(name.c_str()).c_str());
         }
+        error = fd >= 0 ? 0 : errnoOf(GetLastError());
         return FileHandle(fd);
     }
     return FileHandle();
 }
 
-bool Replacement::commit(FileHandle file, FileHandle existing)
+Commit Replacement::commit(FileHandle file, FileHandle existing)
 {
     // The replaced file must not be open while it is replaced; the system
     // keeps its attributes and its security for the file that takes its place.
@@ -546,10 +570,10 @@ bool Replacement::commit(FileHandle file, FileHandle existing)
     if (!file.close() || !existing.close() || !flushed || target_ == nullptr || name_ == nullptr ||
         !ReplaceFileW(toUtf16(target_).c_str(), toUtf16(name_).c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
                       nullptr, nullptr))
-        return false;
+        return Commit::Failed;
     std::free(name_);  // it is the new spare file's name now
     name_ = nullptr;
-    return true;
+    return Commit::Done;
 }
 
 Lock lockExclusively(const FileHandle& file)

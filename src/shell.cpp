@@ -17,6 +17,8 @@ constexpr const char* kMessages[] = {
     "can not read %s: it changed during the conversion\n",
     "can not spool the old spare file in %s\n",
     "can not write %s\n",
+    "can not write beside %s\n",
+    "can not write %s: another program replaced it during the conversion\n",
     "not enough memory to convert %s\n",
 };
 static_assert(std::size(kMessages) == static_cast<std::size_t>(Failure::OutOfMemory) + 1);
@@ -88,6 +90,10 @@ const char* reasonOf(int error)
         return "permission denied";
     case EIO:
         return "input/output error";
+    case ENOSPC:
+        return "no space left on device";
+    case EROFS:
+        return "read-only file system";
     case ENAMETOOLONG:
         return "name too long";
     case ELOOP:

@@ -17,7 +17,17 @@ enum class Failure {
     ChangedWhileRead,
     CannotSpool,
     CannotWrite,
+    CannotWriteBeside,
+    ReplacedMeanwhile,
     OutOfMemory,
+};
+
+// A failure, the path it concerns, and the system's number of its error,
+// when the message gives a reason (else 0).
+struct Refusal {
+    Failure failure;
+    const char* path;
+    int error = 0;
 };
 
 // The message of the failure: a printf format with one %s, for a path.
