@@ -98,6 +98,7 @@ protected:
             {"disk", "truncate -s 1M disk.img && rmdir work/disk && ln -s \"$(losetup -f --show disk.img)\" work/disk"},
             {"small", "mount -t tmpfs -o size=1600k tmpfs work/small"},
             {"readonly", "mount -t tmpfs -o ro tmpfs work/readonly"},
+            {"inodes", "mount -t tmpfs -o size=1m,nr_inodes=3 tmpfs work/inodes"},
         };
         if (std::find(mounted_.begin(), mounted_.end(), kind) != mounted_.end())
             return true;
@@ -300,6 +301,8 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
         // Refused before a byte of the stream is read.
         {"early-disk", {"/dev/stdin", "disk"}, "can not open disk: not a regular file\n", 5, {}, {}, On::Posix, held(""), "disk", "", ""},
         {"early-folder", {"/dev/stdin", "dir"}, "can not open dir\n", 5, {}, {}, On::Posix, held(""), {}, "", ""},
+        {"early-folder-is-a-file", {"/dev/stdin", "linked.txt/new.txt"}, "can not open linked.txt/new.txt\n", 5, {}, {},
+         On::Posix, held("chmod 755 linked.txt && "), {}, "", ""},
         {"early-missing-folder", {"/dev/stdin", "missing/new.txt"}, "can not open missing/new.txt\n", 5, {}, {}, On::Posix, held(""), {}, "", ""},
         {"early-read-only-folder", {"/dev/stdin", "readonly/new.txt"}, "can not open readonly/new.txt\n", 5, {}, {}, On::Posix, held(""), "readonly",
          "", ""},
@@ -398,6 +401,107 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
         EXPECT_EQ(spools(at(c.spoolFolder)), 0) << expected;
     }
     EXPECT_TRUE(kOnWindows || fs::is_symlink(at("soft.txt")));
+    if (!unmounted_.empty())
+        GTEST_SKIP() << unmounted_;
+}
+
+// A stream converted into the file it is read from replaces it whole, or
+// leaves it as it was, saying why: nothing is left beside it, no one gets
+// rights that the file did not grant, and success means that the conversion
+// is at the path.  Each row's script makes its files from old.txt, runs the
+// program ("$0" "$@" and its arguments), and prints what it checks after
+// the program's output.  (Not on Windows, where an open file cannot be
+// replaced, nor its folder's rights be taken from root by setpriv.)
+TEST_F(Tabfold, ReplacesInPlaceWholeOrRefusesWithTheReason)
+{
+    if (kOnWindows)
+        GTEST_SKIP() << "POSIX file systems only";
+    write("old.txt", "h\nh\n1 2 3 4 5 6\n");
+    write("other.txt", "h\nh\n7 8 9 1 2 3\n");
+    const std::string converted = kHeading + "1   2   3\n4   5   6\n", other = kHeading + "7   8   9\n1   2   3\n";
+    // A folder of 4,085 characters, in which no name beside f fits a path.
+    std::string folder = "e";
+    while (folder.size() < 4085)
+        folder.insert(0, std::string(std::min<std::size_t>(200, 4085 - folder.size() - 1), 'd') + "/");
+    const auto stream = [](const std::string& f, const std::string& wrapper = "") {
+        return "cat " + f + " | " + wrapper + " \"$0\" \"$@\" /dev/stdin " + f;
+    };
+    const auto refused = [](const std::string& f, const std::string& reason) {
+        return announced("/dev/stdin", f) + "can not write " + reason + "\n";
+    };
+    const std::string locked = "until grep -q \":$(stat -c %i f) \" /proc/locks; do sleep 0.01; done; ";
+    const std::string late = "strace -o /dev/null -e inject=flock:delay_enter=2000000:when=1 \"$0\" \"$@\" other.txt f & "
+                             "sleep 1; " + stream("f") + " >/dev/null; wait $!";
+    // Each run's conversion, the stream's of the other's, of the file the
+    // other emptied to write it, or of its first lines: cat's stream ends
+    // where the other run emptied the file that cat reads.
+    const std::string race = "{ \"$0\" \"$@\" f f.1 && \"$0\" \"$@\" other.txt f.2 && \"$0\" \"$@\" f.2 f.3 && : >f.0 && "
+        "\"$0\" \"$@\" f.0 f.4; } >/dev/null; for i in $(seq 25); do cp f.old f; (" + stream("f") + " & \"$0\" \"$@\" other.txt "
+        "f & wait) >/dev/null; cmp -s f f.1 || cmp -s f f.2 || cmp -s f f.3 || cmp -s f f.4 || { k=$((($(wc -c <f) - 26) / 20)); "
+        "head -n 2 f.1; yes '1   2   3' | head -n $k; yes '4   5   6' | head -n $k; } | cmp -s - f || wc -c f; done";
+    const struct {
+        const char* name;
+        std::string prepare, run, check;  // shell, in the work folder
+        std::string out;
+        int status;
+        std::string shown;  // what the check prints
+        std::string mount = {};
+    } cases[] = {
+        {"folder-read-only-to-its-owner", "mkdir d && cp old.txt d/f && chmod 555 d",
+         stream("d/f", "setpriv --bounding-set=-dac_override,-fowner"), "cat d/f; ls -A d",
+         refused("d/f", "beside d/f: permission denied"), 5, "h\nh\n1 2 3 4 5 6\nf\n"},
+        {"immutable-folder", "cp old.txt seconds/f && chattr +i seconds", stream("seconds/f"),
+         "chattr -i seconds; cat seconds/f; ls -A seconds", refused("seconds/f", "beside seconds/f: permission denied"), 5,
+         "h\nh\n1 2 3 4 5 6\nf\nlost+found\n", "seconds"},
+        {"no-free-inode", "cp old.txt inodes/f && touch inodes/x", stream("inodes/f"), "cat inodes/f; ls -A inodes",
+         refused("inodes/f", "beside inodes/f: no space left on device"), 5, "h\nh\n1 2 3 4 5 6\nf\nx\n", "inodes"},
+        {"folder-path-past-the-limit", "mkdir -p " + folder + " && cp old.txt " + folder + "/f",
+         stream(folder + "/f"), "cat " + folder + "/f; ls -A " + folder, announced("/dev/stdin", folder + "/f"), 0,
+         converted + "f\n"},
+        {"replaced-while-the-stream-is-read", "cp old.txt f",
+         "{ cat f; until [ -e replaced ]; do sleep 0.01; done; } | \"$0\" \"$@\" /dev/stdin f & " + locked +
+             "echo theirs >f.new && mv f.new f && touch replaced; wait $!", "cat f",
+         refused("f", "f: another program replaced it during the conversion"), 5, "theirs\n"},
+        {"replaced-while-written-in-place", "cp old.txt f",
+         "strace -o /dev/null -e trace=write -e inject=write:delay_enter=1000000:when=2 \"$0\" \"$@\" other.txt f & " +
+             locked + "echo theirs >f.new && mv f.new f; wait $!", "cat f",
+         announced("other.txt", "f") + "can not write f: another program replaced it during the conversion\n", 5,
+         "theirs\n"},
+        {"lock-taken-late-after-a-replacement", "cp old.txt f", late, "cat f", announced("other.txt", "f"), 0, other},
+        {"races-with-a-run-into-the-same-file", "{ printf 'h\\nh\\n'; yes '1 2 3 4 5 6' | head -n 30000; } >f.old && cp f.old f", race, ":", "", 0, ""},
+        {"acl-and-attribute-kept", "cp old.txt seconds/a && setfacl -m u:nobody:rw,g::---,m::rw- seconds/a && "
+         "setfattr -n user.note -v kept seconds/a", stream("seconds/a"),
+         "getfacl -cp seconds/a; getfattr -n user.note --only-values seconds/a; stat -c ' %a' seconds/a",
+         announced("/dev/stdin", "seconds/a"), 0, "user::rw-\nuser:nobody:rw-\ngroup::---\nmask::rw-\nother::r--\n\n"
+         "kept 664\n", "seconds"},
+        {"acl-that-cannot-be-set-widens-nothing", "cp old.txt seconds/n && setfacl -m u:nobody:rw,g::---,m::rw- seconds/n",
+         stream("seconds/n", "strace -o /dev/null -e trace=fsetxattr -e inject=fsetxattr:error=EOPNOTSUPP"),
+         "getfacl -cp seconds/n; stat -c %a seconds/n", announced("/dev/stdin", "seconds/n"), 0,
+         "user::rw-\ngroup::---\nother::r--\n\n604\n", "seconds"},
+        {"set-group-id-dropped-with-its-group", "cp old.txt g && chown 0:5678 g && chmod 2664 g",
+         stream("g", "setpriv --bounding-set=-chown"), "stat -c '%a %g' g", announced("/dev/stdin", "g"), 0, "664 0\n"},
+        {"signal-between-link-and-rename-waits", "cp old.txt s",
+         stream("s", "strace -o /dev/null -e trace=linkat -e inject=linkat:signal=SIGTERM"), "cat s",
+         announced("/dev/stdin", "s"), 143, converted},
+        {"in-place-on-fuse-fat", "cp old.txt fat/c", stream("fat/c"), "cat fat/c", announced("/dev/stdin", "fat/c"), 0,
+         converted, "fat"},
+        {"signal-takes-a-named-file-beside-away", "cp old.txt fat/t",
+         stream("fat/t", "strace -o /dev/null -e trace=fsync -e inject=fsync:signal=SIGTERM"), "cat fat/t",
+         announced("/dev/stdin", "fat/t"), 143, "h\nh\n1 2 3 4 5 6\n", "fat"},
+    };
+    for (const auto& c : cases) {
+        if (!selected(c.name) || (!c.mount.empty() && !mount(c.mount)))
+            continue;
+        SCOPED_TRACE(c.name);
+        // What is left beside the file, anywhere, is a fault of every row.
+        const std::string script = "export TMPDIR=../spool; " + c.prepare + " && { " + c.run + "; }; s=$?; " + c.check +
+                                   "; find . -name '.tabfold-*'; exit $s";
+        const char* const program[] = {TABFOLD_COMMAND};
+        const auto [status, out, errors] = runProgram(program, std::size(program), {}, {"sh", "-c", script});
+        EXPECT_EQ(Outcome(status, out), Outcome(c.status, c.out + c.shown)) << errors;
+        fs::remove_all(at("f"));
+        EXPECT_EQ(spools(base_ / "spool"), 0);
+    }
     if (!unmounted_.empty())
         GTEST_SKIP() << unmounted_;
 }
