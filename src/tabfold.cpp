@@ -189,6 +189,9 @@ int finishNewFile(const SparePaths& paths, Workspace& work, NewFile& target)
     FileHandle file = work.newFile.release();
     if (!flushed)
         return report(Failure::CannotWrite, paths.newPath);
+    // (The path, or a link on its way, may name another file by now.)
+    if (target.regular && !namesOpenFile(paths.newPath, target.replacing ? target.existing : file))
+        return report(Failure::ReplacedMeanwhile, paths.newPath);
     if (target.replacing) {
         switch (target.replacement.commit(std::move(file), std::move(target.existing))) {
         case Commit::Done:
@@ -200,8 +203,6 @@ int finishNewFile(const SparePaths& paths, Workspace& work, NewFile& target)
         }
         return report(Failure::CannotWrite, paths.newPath);
     }
-    if (target.regular && !namesOpenFile(paths.newPath, file))
-        return report(Failure::ReplacedMeanwhile, paths.newPath);
     return file.close() ? kStatusSuccess : report(Failure::CannotWrite, paths.newPath);
 }
 
