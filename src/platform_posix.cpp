@@ -353,8 +353,10 @@ void removeAndEnd(int signal)
     ::raise(signal);
 }
 
-// Makes the file a name in folder, or takes it away (name nullptr), for
-// the signals that end the process; to be called while signals are held.
+// Sets the file that a signal ending the process takes away: name in the
+// folder open as folder, or none when name is nullptr; the first call
+// gives the signals that end a process the handler.  To be called while
+// signals are held.
 void removeOnSignal(int folder, const char* name)
 {
     static bool handled = false;
