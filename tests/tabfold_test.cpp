@@ -410,12 +410,10 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
 // rights that the file did not grant, and success means that the conversion
 // is at the path.  Each row's script makes its files from old.txt, runs the
 // program ("$0" "$@" and its arguments), and prints what it checks after
-// the program's output.  (Not on Windows, where an open file cannot be
+// the program's output.  (Not run on Windows, where an open file cannot be
 // replaced, nor its folder's rights be taken from root by setpriv.)
 TEST_F(Tabfold, ReplacesInPlaceWholeOrRefusesWithTheReason)
 {
-    if (kOnWindows)
-        GTEST_SKIP() << "POSIX file systems only";
     write("old.txt", "h\nh\n1 2 3 4 5 6\n");
     write("other.txt", "h\nh\n7 8 9 1 2 3\n");
     const std::string converted = kHeading + "1   2   3\n4   5   6\n", other = kHeading + "7   8   9\n1   2   3\n";
@@ -485,6 +483,13 @@ TEST_F(Tabfold, ReplacesInPlaceWholeOrRefusesWithTheReason)
         {"signal-between-link-and-rename-waits", "cp old.txt s",
          stream("s", "strace -o /dev/null -e trace=linkat -e inject=linkat:signal=SIGTERM"), "cat s",
          announced("/dev/stdin", "s"), 143, converted},
+        // A file beside that cannot take the file's place is dropped.
+        {"rename-fails", "cp old.txt f", stream("f", "strace -o /dev/null -e trace=renameat,renameat2 -e "
+         "inject=renameat,renameat2:error=EIO"), "cat f", refused("f", "f"), 255, "h\nh\n1 2 3 4 5 6\n"},
+        // The rights that the folder would give a new file are not the file's.
+        {"folder-default-acl-not-taken", "mkdir -p d && setfacl -d -m u:nobody:rwx d && cp old.txt d/f && setfacl -b d/f",
+         stream("d/f"), "getfacl -cp d/f", announced("/dev/stdin", "d/f"), 0, "user::rw-\ngroup::r--\nother::r--\n\n", {},
+         "setfacl getfacl"},
         {"in-place-on-fuse-fat", "cp old.txt fat/c", stream("fat/c"), "cat fat/c", announced("/dev/stdin", "fat/c"), 0,
          converted, "fat"},
         {"signal-takes-a-named-file-beside-away", "cp old.txt fat/t",
@@ -506,7 +511,6 @@ TEST_F(Tabfold, ReplacesInPlaceWholeOrRefusesWithTheReason)
         const char* const program[] = {TABFOLD_COMMAND};
         const auto [status, out, errors] = runProgram(program, std::size(program), {}, {"sh", "-c", script});
         EXPECT_EQ(Outcome(status, out), Outcome(c.status, c.out + c.shown)) << errors;
-        fs::remove_all(at("f"));
         EXPECT_EQ(spools(base_ / "spool"), 0);
     }
     if (!unmounted_.empty())
