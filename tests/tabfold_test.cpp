@@ -483,6 +483,9 @@ TEST_F(Tabfold, ReplacesInPlaceWholeOrRefusesWithTheReason)
         {"signal-between-link-and-rename-waits", "cp old.txt s",
          stream("s", "strace -o /dev/null -e trace=linkat -e inject=linkat:signal=SIGTERM"), "cat s",
          announced("/dev/stdin", "s"), 143, converted},
+        // A name beside that another file has (a run killed before, of the same number) is passed over.
+        {"name-beside-taken", "cp old.txt f", stream("f", "sh -c 'touch .tabfold-$$-0 && exec \"$0\" \"$@\"'"),
+         "cat f; rm .tabfold-*-0", announced("/dev/stdin", "f"), 0, converted},
         // A file beside that cannot take the file's place is dropped.
         {"rename-fails", "cp old.txt f", stream("f", "strace -o /dev/null -e trace=renameat,renameat2 -e "
          "inject=renameat,renameat2:error=EIO"), "cat f", refused("f", "f"), 255, "h\nh\n1 2 3 4 5 6\n"},
