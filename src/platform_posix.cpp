@@ -11,6 +11,8 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #ifdef __linux__
+#include <linux/capability.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #endif
 #include <unistd.h>
@@ -271,9 +273,9 @@ char* folderOf(const char* path)
     return ::strndup(path, slash == path ? 1 : static_cast<std::size_t>(slash - path));
 }
 
-// Opens into folder the folder that holds the file that path names, links
-// followed one by one, and returns the file's name in it, a copy to be
-// freed; nullptr, errno saying why, when it cannot.  No path longer than
+// Opens into folder the folder that holds the file that path names, or
+// would hold it, links followed one by one, and returns the file's name in
+// it, a copy to be freed; nullptr, errno saying why, when it cannot.  No path longer than
 // path or a link's text is made.
 char* openFolderOfFile(const char* path, FileHandle& folder)
 {
@@ -292,7 +294,7 @@ char* openFolderOfFile(const char* path, FileHandle& folder)
         const char* slash = std::strrchr(name, '/');
         const char* base = slash == nullptr ? name : slash + 1;
         const ssize_t length = ::readlinkat(fd, base, text, kLongestLink);
-        if (length < 0 && errno == EINVAL) {  // no link: the file itself
+        if (length < 0 && (errno == EINVAL || errno == ENOENT)) {  // no link: the file, or where it would be
             char* found = ::strdup(base);
             std::free(name), std::free(text);
             return found;
@@ -360,13 +362,25 @@ void removeAndEnd(int signal)
 void removeOnSignal(int folder, const char* name)
 {
     static bool handled = false;
-    for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM}) {
-        struct sigaction before;
-        if (handled || ::sigaction(signal, nullptr, &before) != 0 || before.sa_handler == SIG_IGN)
-            continue;
-        struct sigaction action = {};
+    const auto handle = [](int signal) {
+        struct sigaction before, action = {};
         action.sa_handler = removeAndEnd;
-        ::sigaction(signal, &action, nullptr);
+        if (::sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
+            ::sigaction(signal, &action, nullptr);
+    };
+    // Every signal whose default ends the process, but for those that only
+    // a fault of the program itself raises.
+    if (!handled) {
+        for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU, SIGVTALRM, SIGPROF})
+            handle(signal);
+#ifdef SIGRTMIN
+        for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal)
+            handle(signal);
+#endif
+#ifdef __linux__
+        for (const int signal : {SIGPWR, SIGIO, SIGSTKFLT})
+            handle(signal);
+#endif
     }
     handled = true;
     removedOnSignal = {folder, name};
@@ -446,21 +460,24 @@ bool carryAttributes(int to, int from, mode_t& mode)
 {
     constexpr std::size_t kLargestValue = 65536;  // the system's limit
     const ssize_t size = ::flistxattr(from, nullptr, 0);
-    char* names = size > 0 ? static_cast<char*>(std::malloc(static_cast<std::size_t>(size))) : nullptr;
-    char* value = size > 0 ? static_cast<char*>(std::malloc(kLargestValue)) : nullptr;
-    const ssize_t listed = names != nullptr && value != nullptr ? ::flistxattr(from, names, static_cast<std::size_t>(size)) : 0;
-    bool listCarried = false;
-    for (const char* name = names; name != nullptr && name < names + std::max<ssize_t>(listed, 0); name += std::strlen(name) + 1) {
+    if (size < 0 && errno != ENOTSUP)
+        return false;
+    char* names = static_cast<char*>(std::malloc(std::max<std::size_t>(static_cast<std::size_t>(std::max<ssize_t>(size, 0)), 1)));
+    char* value = static_cast<char*>(std::malloc(kLargestValue));
+    // (Names added since the first call make the list too long for it.)
+    const ssize_t listed = size <= 0 || names == nullptr ? 0 : ::flistxattr(from, names, static_cast<std::size_t>(size));
+    bool read = names != nullptr && value != nullptr && listed >= 0, listCarried = false;
+    for (const char* name = names; read && name < names + listed; name += std::strlen(name) + 1) {
         const ssize_t length = ::fgetxattr(from, name, value, kLargestValue);
+        const bool list = std::strcmp(name, kAccessList) == 0;
+        read = length >= 0 || (!list && errno == ENODATA);  // (one taken away since is gone)
         const bool carried = length >= 0 && ::fsetxattr(to, name, value, static_cast<std::size_t>(length), 0) == 0;
-        if (length >= 0 && std::strcmp(name, kAccessList) == 0) {
-            listCarried = carried;
-            if (!carried)
-                mode &= ~S_IRWXG | groupRights(reinterpret_cast<unsigned char*>(value), static_cast<std::size_t>(length));
-        }
+        if (list && read && !carried)
+            mode &= ~S_IRWXG | groupRights(reinterpret_cast<unsigned char*>(value), static_cast<std::size_t>(length));
+        listCarried = listCarried || (list && carried);
     }
     std::free(names), std::free(value);
-    return listCarried || ::fremovexattr(to, kAccessList) == 0 || errno == ENODATA || errno == ENOTSUP;
+    return read && (listCarried || ::fremovexattr(to, kAccessList) == 0 || errno == ENODATA || errno == ENOTSUP);
 }
 #else
 bool carryAttributes(int, int, mode_t&)
@@ -482,10 +499,72 @@ bool carryMetadata(int to, int from, const struct stat& replaced)
     mode_t mode = replaced.st_mode & 07777;
     if (::fstat(to, &made) != 0 || !carryAttributes(to, from, mode))
         return false;
+    // Another owner or group gets no set-id bit, and the group none of the
+    // rights that the file's own had.
     mode &= made.st_uid == replaced.st_uid ? 07777 : ~S_ISUID;
-    mode &= made.st_gid == replaced.st_gid ? 07777 : ~S_ISGID;
+    mode &= made.st_gid == replaced.st_gid ? 07777 : ~(S_ISGID | S_IRWXG);
     ::fchmod(to, mode);  // (where it fails, the check below tells)
     return ::fstat(to, &made) == 0 && (made.st_mode & 07777 & ~mode) == 0;
+}
+
+// True when the process may do to any file what its owner may (on Linux,
+// when it has the capability CAP_FOWNER; elsewhere, when it is root).
+bool actsAsAnyOwner()
+{
+#ifdef __linux__
+    __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct sets[2] = {};
+    return ::syscall(SYS_capget, &header, sets) == 0 && (sets[0].effective & (1u << CAP_FOWNER)) != 0;
+#else
+    return ::geteuid() == 0;
+#endif
+}
+
+// True when the system lets a file be renamed over the one named name in
+// the folder open as folder, which info describes, as far as it tells
+// before: not in a folder where only owners may do so (sticky) a file of
+// another owner (EPERM), nor a mount point (EBUSY); false, errno saying
+// why, otherwise.
+bool mayRenameOver(int folder, const char* name, const struct stat& info)
+{
+    struct stat within;
+    const uid_t user = ::geteuid();
+    errno = EPERM;
+    if (::fstat(folder, &within) == 0 && (within.st_mode & S_ISVTX) != 0 && user != info.st_uid &&
+        user != within.st_uid && !actsAsAnyOwner())
+        return false;
+#ifdef STATX_ATTR_MOUNT_ROOT
+    struct statx file;
+    errno = EBUSY;
+    if (::statx(folder, name, AT_SYMLINK_NOFOLLOW, 0, &file) == 0 && (file.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0)
+        return false;
+#else
+    (void)name;
+#endif
+    return true;
+}
+
+// Puts the file named name in the folder open as folder in the place of the
+// one named target, if that is still the file that info describes, and
+// returns how that ended.  Where the system can, the two are exchanged, and
+// the one that comes out is taken away, or, being another, put back: no
+// other program can slip a file in between.  Elsewhere target is looked at
+// first, then renamed over.
+Commit putInPlace(int folder, const char* name, const char* target, const struct stat& info)
+{
+#ifdef RENAME_EXCHANGE
+    if (::renameat2(folder, name, folder, target, RENAME_EXCHANGE) == 0) {
+        if (!named(folder, name, info)) {
+            ::renameat2(folder, name, folder, target, RENAME_EXCHANGE);
+            return Commit::Replaced;
+        }
+        ::unlinkat(folder, name, 0);  // (the conversion is in place whatever comes of it)
+        return Commit::Done;
+    }
+#endif
+    if (!named(folder, target, info))
+        return Commit::Replaced;
+    return ::renameat(folder, name, folder, target) == 0 ? Commit::Done : Commit::Failed;
 }
 
 // Flushes the entries of the folder open as fd to the disk; true where the
@@ -519,6 +598,10 @@ FileHandle Replacement::open(const char* path, const FileHandle& existing, int& 
     error = 0;
     if (!named(folder_.fd(), target_, replaced))
         return FileHandle();
+    if (!mayRenameOver(folder_.fd(), target_, replaced)) {
+        error = errno;
+        return FileHandle();
+    }
     int fd = -1;
 #ifdef O_TMPFILE
     // A file without a name, until it is whole, where the file system can.
@@ -549,9 +632,7 @@ Commit Replacement::commit(FileHandle file, FileHandle existing)
             !nameUnnamedFile(file.fd(), folder_.fd(), name_))
             std::free(std::exchange(name_, nullptr));
         if (name_ != nullptr && file.close())
-            end = !named(folder_.fd(), target_, replaced) ? Commit::Replaced
-                  : ::renameat(folder_.fd(), name_, folder_.fd(), target_) == 0 ? Commit::Done
-                                                                                 : Commit::Failed;
+            end = putInPlace(folder_.fd(), name_, target_, replaced);
         if (name_ != nullptr && end != Commit::Done)
             ::unlinkat(folder_.fd(), name_, 0);
         if (name_ != nullptr)
@@ -564,11 +645,10 @@ Commit Replacement::commit(FileHandle file, FileHandle existing)
 
 bool folderTakesFiles(const char* path)
 {
-    char* folder = folderOf(path);
-    struct stat info;
-    const bool takes = folder != nullptr && ::stat(folder, &info) == 0 && S_ISDIR(info.st_mode) &&
-                       ::access(folder, W_OK | X_OK) == 0;
-    std::free(folder);
+    FileHandle folder;
+    char* name = openFolderOfFile(path, folder);
+    const bool takes = name != nullptr && ::faccessat(folder.fd(), ".", W_OK | X_OK, 0) == 0;
+    std::free(name);
     return takes;
 }
 

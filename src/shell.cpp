@@ -94,6 +94,8 @@ const char* reasonOf(int error)
         return "no space left on device";
     case EROFS:
         return "read-only file system";
+    case EBUSY:
+        return "device or resource busy";
     case ENAMETOOLONG:
         return "name too long";
     case ELOOP:

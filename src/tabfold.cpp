@@ -156,7 +156,10 @@ int claimNewFile(const char* path, const PassSource& source, Workspace& work, Ne
         return kStatusSuccess;
     int error;
     target.beside = target.replacement.open(path, target.existing, error);
-    return target.beside.isOpen() ? kStatusSuccess : report(Failure::CannotWriteBeside, path, error);
+    if (target.beside.isOpen())
+        return kStatusSuccess;
+    return namesOpenFile(path, target.existing) ? report(Failure::CannotWriteBeside, path, error)
+                                                : report(Failure::ReplacedMeanwhile, path);
 }
 
 // Gives work's newFile the file that the records go to, once the old spare

@@ -207,6 +207,7 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
                                  "perl -MIO::Socket::UNIX -e 'IO::Socket::UNIX->new(Local => \"socket\", Listen => 1)'";
         ASSERT_EQ(std::system(made.c_str()), 0);
         fs::create_symlink("old.txt", at("soft.txt"));
+        fs::create_symlink("missing/new.txt", at("dangling"));
     }
     // The old spare file old.txt as a stream: piped, at once or through a
     // socket, with the spool made beside the work folder unless the feed sets TMPDIR.
@@ -303,6 +304,8 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
         {"early-folder", {"/dev/stdin", "dir"}, "can not open dir\n", 5, {}, {}, On::Posix, held(""), {}, "", ""},
         {"early-folder-is-a-file", {"/dev/stdin", "linked.txt/new.txt"}, "can not open linked.txt/new.txt\n", 5, {}, {},
          On::Posix, held("chmod 755 linked.txt && "), {}, "", ""},
+        {"early-link-into-a-missing-folder", {"/dev/stdin", "dangling"}, "can not open dangling\n", 5, {}, {}, On::Posix,
+         held(""), {}, "", ""},
         {"early-missing-folder", {"/dev/stdin", "missing/new.txt"}, "can not open missing/new.txt\n", 5, {}, {}, On::Posix, held(""), {}, "", ""},
         {"early-read-only-folder", {"/dev/stdin", "readonly/new.txt"}, "can not open readonly/new.txt\n", 5, {}, {}, On::Posix, held(""), "readonly",
          "", ""},
@@ -478,7 +481,7 @@ TEST_F(Tabfold, ReplacesInPlaceWholeOrRefusesWithTheReason)
          "getfacl -cp seconds/n; stat -c %a seconds/n", announced("/dev/stdin", "seconds/n"), 0,
          "user::rw-\ngroup::---\nother::r--\n\n604\n", "seconds", "strace setfacl getfacl"},
         {"set-group-id-dropped-with-its-group", "cp old.txt g && chown 0:5678 g && chmod 2664 g",
-         stream("g", "setpriv --bounding-set=-chown"), "stat -c '%a %g' g", announced("/dev/stdin", "g"), 0, "664 0\n",
+         stream("g", "setpriv --bounding-set=-chown"), "stat -c '%a %g' g", announced("/dev/stdin", "g"), 0, "604 0\n",
          {}, "setpriv"},
         {"signal-between-link-and-rename-waits", "cp old.txt s",
          stream("s", "strace -o /dev/null -e trace=linkat -e inject=linkat:signal=SIGTERM"), "cat s",
@@ -486,6 +489,17 @@ TEST_F(Tabfold, ReplacesInPlaceWholeOrRefusesWithTheReason)
         // A name beside that another file has (a run killed before, of the same number) is passed over.
         {"name-beside-taken", "cp old.txt f", stream("f", "sh -c 'touch .tabfold-$$-0 && exec \"$0\" \"$@\"'"),
          "cat f; rm .tabfold-*-0", announced("/dev/stdin", "f"), 0, converted},
+        // What the system would refuse to rename over is refused first.
+        {"sticky-folder-file-of-another", "mkdir -m 1777 t && cp old.txt t/f && chown 1234 t t/f",
+         stream("t/f", "setpriv --bounding-set=-fowner"), "cat t/f", refused("t/f", "beside t/f: permission denied"), 5,
+         "h\nh\n1 2 3 4 5 6\n", {}, "setpriv"},
+        {"mount-point", "cp old.txt m && cp old.txt m.0 && mount --bind m.0 m", stream("m"), "umount m; cat m",
+         refused("m", "beside m: device or resource busy"), 5, "h\nh\n1 2 3 4 5 6\n", {}, "mount"},
+        // Another file put in its place as it is renamed is put back.
+        {"replaced-at-the-rename", "cp old.txt f", stream("f", "strace -o /dev/null -e trace=renameat2 -e "
+         "inject=renameat2:delay_enter=1000000") + " & until ls .tabfold-* >/dev/null 2>&1; do sleep 0.01; done; echo "
+         "theirs >f.new && mv f.new f; wait $!", "cat f", refused("f", "f: another program replaced it during the "
+         "conversion"), 5, "theirs\n"},
         // A file beside that cannot take the file's place is dropped.
         {"rename-fails", "cp old.txt f", stream("f", "strace -o /dev/null -e trace=renameat,renameat2 -e "
          "inject=renameat,renameat2:error=EIO"), "cat f", refused("f", "f"), 255, "h\nh\n1 2 3 4 5 6\n"},
