@@ -3,8 +3,9 @@
 # files, with wixl from windows/tabfold.wxs, then adds with msibuild the
 # Environment table that puts the installed folder at the end of the system
 # PATH (=: set on install, -: taken away on removal, *: the system's, [~]:
-# after the value already there).  Another version, with the same files:
-#   cpack --config BUILD/CPackConfig.cmake -D CPACK_PACKAGE_VERSION=V -B DIR
+# after the value already there).  The ZIP and the MSI of another version,
+# from the same build, into DIR:
+#   cpack --config BUILD/CPackConfig.cmake -G ZIP -D CPACK_PACKAGE_VERSION=V -B DIR
 find_program(wixl wixl)
 find_program(msibuild msibuild)
 if(NOT wixl OR NOT msibuild)
