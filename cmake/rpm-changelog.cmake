@@ -1,5 +1,5 @@
 # Writes the entries of INPUT, a changelog in Debian's format, to OUTPUT in
-# the format of an RPM spec's %changelog, each version followed by RELEASE:
+# the format of an RPM's %changelog, each version followed by RELEASE:
 #
 #   tabfold (1.0.0) unstable; urgency=medium      * Sun Dec 06 2026 NAME <MAIL> - 1.0.0-1
 #     * A change,                           ->    - A change,
