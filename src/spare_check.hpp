@@ -1,10 +1,13 @@
 // What the conversion's rules make of each line piece of an old spare file,
-// for tabfold-check: which fields a data line piece does not supply, and so
-// repeats from an earlier line, what ends its scan, which of its integers a
-// sign splits, lies beyond 32 bits or is ignored, and which lines are too
-// long for one piece.  It reads pieces as the conversion reads them
-// (readLinePiece) and scans them with the conversion's scanner, so that it
-// tells what tabfold does, never something else.
+// for tabfold-check: its account, computed once from the scanner's reading
+// and what the piece before left, with its findings in the order of their
+// columns: the fields a data line piece does not supply, and so repeats
+// from an earlier line, what ends its scan, which of its integers a sign
+// splits, lies beyond 32 bits or is ignored, the numbers a piece's end
+// cuts, the lines too long for one piece, the carriage returns that end no
+// line, and the file's first NUL byte.  It reads pieces as the conversion
+// reads them (readLinePiece) and scans them with the conversion's scanner,
+// so that it tells what tabfold does, never something else.
 #ifndef TABFOLD_SPARE_CHECK_HPP
 #define TABFOLD_SPARE_CHECK_HPP
 

@@ -1,12 +1,11 @@
 // tabfold-check: tells, line by line, what tabfold's rules will do to the
-// data of old spare files: the fields a line does not supply and repeats
-// from an earlier line, what ends a line's integers, the signs that split
-// an integer, integers beyond 32 bits, seventh integers, lines too long for
-// one piece, and a heading that looks like data.  Each file, a regular file
-// or a stream, is read once, in pieces as tabfold reads it, in constant
-// memory.  Findings go to standard output as PATH:LINE: or PATH:LINE:COLUMN:
-// and a message, then a summary line for the file; what keeps a file from
-// being checked goes to standard error.
+// data of old spare files, from the account of each line piece that the
+// check makes (spare_check.hpp).  Each file, a regular file or a stream, is
+// read once, in pieces as tabfold reads it, in constant memory.  Findings
+// go to standard output as PATH:LINE:COLUMN: warning: and a message, a
+// line's in the order of their columns, up to --max-findings and the first
+// NUL byte, then a summary line for the file that counts them all; what
+// keeps a file from being checked goes to standard error.
 
 #include "file_io.hpp"
 #include "platform.hpp"
