@@ -8,6 +8,7 @@
 #include "vectors.hpp"
 
 #include <algorithm>
+#include <utility>
 #include <bit>
 #include <cstring>
 #include <iterator>
@@ -67,7 +68,8 @@ void tellStop(const LineBuffer& piece, const ScanStopPoint& stop, bool endsFile,
 // most are.
 void scanDataPiece(CheckState& state, const LineBuffer& piece, bool endsFile, PieceReport& report)
 {
-    if (quietIntegers(piece.text, piece.length) == kFields) {
+    const QuietLines quiet = quietLines(piece.text, piece.length, LineBuffer::kMaxPieceLength);
+    if (quiet.length == piece.length) {
         report.integers = kFields;
         report.quiet = true;
         scanIntegers(piece.text, std::end(piece.text), report.found, kFields);
@@ -189,7 +191,7 @@ void noteReturns(CheckState& state, const LineBuffer& piece, bool endsFile, Piec
                 note(report, Finding::LoneReturn, at);
         } else if (!endsFile) {
             state.pendingReturn = report.column + at;
-            state.pendingDisplay = displayAfter(state.lineDisplay, piece.text, at) + 1;
+            state.pendingDisplay = state.screenColumns ? displayAfter(state.lineDisplay, piece.text, at) + 1 : 0;
         }
     }
 }
@@ -199,7 +201,8 @@ void noteReturns(CheckState& state, const LineBuffer& piece, bool endsFile, Piec
 void countPiece(CheckState& state, const LineBuffer& piece, bool endsFile, bool returnBefore, PieceReport& report)
 {
     state.lineLength += piece.length;
-    state.lineDisplay = displayAfter(state.lineDisplay, piece.text, piece.length);
+    if (state.screenColumns)
+        state.lineDisplay = displayAfter(state.lineDisplay, piece.text, piece.length);
     ++state.linePieces;
     state.lineHeadingPieces += report.heading;
     if (!report.heading && state.linePieces - state.lineHeadingPieces == 1)
@@ -222,12 +225,16 @@ void countPiece(CheckState& state, const LineBuffer& piece, bool endsFile, bool 
     state.linePieces = state.lineHeadingPieces = 0;
 }
 
-// Puts the findings in the order of their columns, and gives each its
-// screen column.
-void orderFindings(std::size_t display, const LineBuffer& piece, PieceReport& report)
+// Puts the findings in the order of their columns, those of one column in
+// the order noted, and gives each its screen column when asked (screen).
+void orderFindings(bool screen, std::size_t display, const LineBuffer& piece, PieceReport& report)
 {
-    std::stable_sort(report.list, report.list + report.findings,
-                     [](const Noted& a, const Noted& b) { return a.column < b.column; });
+    Noted* const list = report.list;
+    for (int i = 1; i < report.findings; ++i)
+        for (int j = i; j > 0 && list[j].column < list[j - 1].column; --j)
+            std::swap(list[j], list[j - 1]);
+    if (!screen)
+        return;
     std::size_t at = 0;
     for (int i = 0; i < report.findings; ++i) {
         Noted& noted = report.list[i];
@@ -270,76 +277,27 @@ void checkPiece(CheckState& state, const LineBuffer& piece, bool endsFile, Piece
     }
     const std::size_t display = state.lineDisplay;
     countPiece(state, piece, endsFile, returnBefore, report);
-    orderFindings(display, piece, report);
+    orderFindings(state.screenColumns, display, piece, report);
 }
 
 std::size_t passQuietLines(CheckState& state, const char* text, std::size_t available)
 {
-    using namespace vectors;
-    std::size_t lineStart = 0;     // of the line being looked at
-    std::size_t lastStart = 0;     // of the last line passed over
-    std::uint64_t lines = 0;
-    unsigned integers = 0;         // of that line so far
-    bool quiet = true;             // so far
-    Word lastDigits = 0;           // the chunk before's
-    for (std::size_t at = 0; at < available; at += 64) {
-        Word digits = 0, others = 0, newlines = 0, returns = 0;
-        for (std::size_t i = 0; i < 64; i += sizeof(Bytes)) {
-            const Bytes bytes = bytesAt(text + at + i);
-            const ByteMask digit = digitBytes(bytes);
-            digits |= maskBits(digit) << i;
-            others |= maskBits(~(digit | spaceBytes(bytes))) << i;
-            newlines |= maskBits(bytes == '\n') << i;
-            returns |= maskBits(bytes == '\r') << i;
-        }
-        // Where a run of ten digits ends, and where each integer starts; a
-        // carriage return that ends no line is no quiet line's.
-        const Word tenDigits = tenDigitEnds(digits, lastDigits);
-        const Word starts = digits & ~(digits << 1 | lastDigits >> 63);
-        const Word lineEnds = newlines >> 1 | Word{text[at + 64] == '\n'} << 63;
-        const Word bad = others | tenDigits | (returns & ~lineEnds);
-        lastDigits = digits;
-        std::size_t from = 0;  // the first bit of the chunk in the line
-        for (; newlines != 0; newlines &= newlines - 1) {
-            const auto end = static_cast<std::size_t>(std::countr_zero(newlines));
-            const Word line = (~Word{0} >> (63 - end)) & ~((Word{1} << from) - 1);
-            integers += static_cast<unsigned>(std::popcount(starts & line));
-            quiet = quiet && (bad & line) == 0;
-            if (!quiet || integers != kFields || at + end + 1 - lineStart > LineBuffer::kMaxPieceLength)
-                break;
-            ++lines;
-            lastStart = lineStart;
-            lineStart = at + end + 1;
-            integers = 0;
-            from = end + 1;
-        }
-        if (newlines != 0 || lineStart > available)
-            break;
-        const Word rest = from < 64 ? ~((Word{1} << from) - 1) : 0;
-        integers += static_cast<unsigned>(std::popcount(starts & rest));
-        quiet = quiet && (bad & rest) == 0;
-        if (!quiet || integers > kFields || at + 64 - lineStart > LineBuffer::kMaxPieceLength)
-            break;
-    }
-    if (lines > 0) {
-        state.pieces += lines;
-        state.dataPieces += lines;
-        state.dataLines += lines;
-        state.line += lines;
+    const QuietLines quiet = quietLines(text, available, LineBuffer::kMaxPieceLength);
+    if (quiet.count > 0) {
+        state.pieces += quiet.count;
+        state.dataPieces += quiet.count;
+        state.dataLines += quiet.count;
+        state.line += quiet.count;
+        // The values that the next piece short of fields repeats: the last
+        // quiet line's, as the scanner reads them.
+        std::int32_t* const fields[kFields] = {state.lastValues,     state.lastValues + 1, state.lastValues + 2,
+                                               state.lastValues + 3, state.lastValues + 4, state.lastValues + 5};
+        scanPiece(text + quiet.lastStart, quiet.length - quiet.lastStart, text + available + kScanWindow, 0, fields,
+                  kFields);
         for (std::uint64_t& line : state.lastSupplied)
             line = state.line - 1;
-        // The values that the next piece short of fields repeats: a quiet
-        // line's six integers are digits between blanks, none of more than
-        // nine digits.
-        const char* p = text + lastStart;
-        for (std::int32_t& value : state.lastValues) {
-            while (!characters::isDigit(*p))
-                ++p;
-            for (value = 0; characters::isDigit(*p); ++p)
-                value = value * 10 + (*p - '0');
-        }
     }
-    return lineStart;
+    return quiet.length;
 }
 
 namespace {
@@ -355,7 +313,12 @@ void addCarried(Text& text, const PieceReport& report, int first, bool& more)
         if (field < report.integers || done[i])
             continue;
         const std::uint64_t from = report.carriedFrom[field];
-        text.add(more ? "; " : "").add(first == 0 ? "the left record's " : "the right record's ");
+        if (more)
+            text.literal("; ");
+        if (first == 0)
+            text.literal("the left record's ");
+        else
+            text.literal("the right record's ");
         more = true;
         int same[3];
         int named = 0;
@@ -586,21 +549,6 @@ void describeCounts(const FindingCounts& counts, Text& text)
         text.add(separator).number(counts.of[kind]).literal(" ").add(kNames[kind][counts.of[kind] == 1 ? 0 : 1]);
         separator = ", ";
     }
-}
-
-Text& Text::add(const char* text, std::size_t count)
-{
-    const std::size_t room = sizeof bytes_ - 1 - used_;
-    count = count < room ? count : room;
-    std::memcpy(bytes_ + used_, text, count);
-    used_ += count;
-    bytes_[used_] = '\0';
-    return *this;
-}
-
-Text& Text::add(const char* text)
-{
-    return add(text, std::strlen(text));
 }
 
 Text& Text::number(std::uint64_t value)

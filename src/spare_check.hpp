@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // The six fields a data line piece may supply: the left record's N1, N2 and
 // LINK#, then the right record's.
@@ -50,8 +51,9 @@ enum class Finding {
 constexpr int kFindingKinds = 12;
 
 // One finding of a piece's account: its kind, where it stands in its line
-// (from 1, in bytes and in screen columns: tabs every 8, a UTF-8 character
-// one column), and which integer of the piece it tells of, if any.
+// (from 1, in bytes, and in screen columns, tabs every 8 and a UTF-8
+// character one column, when the check is asked for them), and which
+// integer of the piece it tells of, if any.
 struct Noted {
     Finding kind;
     std::size_t column;
@@ -105,7 +107,7 @@ struct PieceReading {
     bool heading = false;      // one of the first two pieces, which are dropped
     int integers = 0;          // how many of the six the scan read
     int held = 0;              // of a heading piece: how many integers it holds
-    bool quiet = false;        // a quiet piece (quietIntegers), whose integers need no look one by one
+    bool quiet = false;        // a quiet line (quietLines), whose integers need no look one by one
     bool seventh = false;      // a seventh integer follows the six
     ScanStop stop = ScanStop::None;
     std::size_t stopAt = 0;    // where the scan stopped, or what ends the sixth integer, in the piece
@@ -142,6 +144,7 @@ struct CheckState {
     std::size_t pendingReturn = 0;     // a carriage return that ended the piece before: its column, or 0
     std::size_t pendingDisplay = 0;
     bool sawNul = false;               // the file's first NUL byte was told
+    bool screenColumns = false;        // findings get their screen columns too (else 0)
     std::uint64_t lastSupplied[kFields] = {};
     std::int32_t lastValues[kFields] = {};  // and the value it supplied
     // What the summary counts.
@@ -153,12 +156,11 @@ struct CheckState {
 // in report; endsFile when the file holds nothing after it.
 void checkPiece(CheckState& state, const LineBuffer& piece, bool endsFile, PieceReport& report);
 
-// Takes, all at once, the whole lines at the start of the available
-// characters at text that are quiet data lines, with nothing to tell: a
-// single piece of six integers, quiet as quietIntegers says, which supply
-// every field.  Returns how many characters
-// they take; state must stand at the start of a line past the heading, and
-// a chunk of 64 characters past available must be readable.
+// Takes, all at once, the quiet lines (scanner.hpp) at the start of the
+// available characters at text, quiet data lines with nothing to tell,
+// which supply every field.  Returns how many characters they take; state
+// must stand at the start of a line past the heading, and a chunk of 64
+// characters past available must be readable.
 std::size_t passQuietLines(CheckState& state, const char* text, std::size_t available);
 
 // True when the file, checked to its end, has no data line: its conversion
@@ -179,8 +181,16 @@ class Text {
 public:
     Text() { bytes_[0] = '\0'; }
 
-    Text& add(const char* text);
-    Text& add(const char* text, std::size_t count);
+    Text& add(const char* text) { return add(text, std::strlen(text)); }
+    Text& add(const char* text, std::size_t count)
+    {
+        const std::size_t room = sizeof bytes_ - 1 - used_;
+        count = count < room ? count : room;
+        std::memcpy(bytes_ + used_, text, count);
+        used_ += count;
+        bytes_[used_] = '\0';
+        return *this;
+    }
     // A literal, whose length the compiler knows.
     template <std::size_t size>
     Text& literal(const char (&text)[size])

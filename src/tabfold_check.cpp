@@ -112,8 +112,10 @@ public:
             if (!printing())
                 continue;
             describeFinding(text, path_, piece, report, noted, options_.columns);
-            if (noted.kind == Finding::LongLine) {
-                put(text, noted.kind);  // ahead of the line's held findings
+            // A line's findings are held while it goes on; a long line's
+            // goes ahead of them.
+            if (noted.kind == Finding::LongLine || (report.endsLine && held_.empty())) {
+                put(text, noted.kind);
                 continue;
             }
             held_.append(text.data(), text.size());
@@ -215,6 +217,7 @@ int checkFile(Output& out, const char* path, const Options& options)
         return status;
     InputFile in(std::move(file));
     CheckState state;
+    state.screenColumns = options.columns == Columns::Display;
     Printer printer(out, path, options);
     switch (checkOldSpareFile(in, state, printer)) {
     case CheckEnd::ReadFailed:
