@@ -64,39 +64,32 @@ void tellStop(const LineBuffer& piece, const ScanStopPoint& stop, bool endsFile,
 }
 
 // Scans a data line piece into the report, notes what it comes to, and
-// which fields it supplies: all six at once where the piece is quiet, as
-// most are.
+// which fields it supplies.  (A quiet line comes here only when it ends
+// past the block that the quiet pass looked at: it is scanned as any.)
 void scanDataPiece(CheckState& state, const LineBuffer& piece, bool endsFile, PieceReport& report)
 {
-    const QuietLines quiet = quietLines(piece.text, piece.length, LineBuffer::kMaxPieceLength);
-    if (quiet.length == piece.length) {
-        report.integers = kFields;
-        report.quiet = true;
-        scanIntegers(piece.text, std::end(piece.text), report.found, kFields);
-    } else {
-        ScanStopPoint stop;
-        const int read = scanIntegers(piece.text, std::end(piece.text), report.found, kFields + 1, &stop);
-        report.seventh = read > kFields;
-        report.integers = report.seventh ? kFields : read;
-        for (int i = 0; i < report.integers; ++i) {
-            if (i > 0 && report.found[i].begin == report.found[i - 1].end)
-                note(report, Finding::SignAfterDigit, report.found[i].begin, i);
-            if (report.found[i].beyond)
-                note(report, Finding::Beyond32Bits, report.found[i].begin, i);
-        }
-        if (report.seventh) {
-            note(report, Finding::SeventhInteger, report.found[kFields].begin);
-        } else if (read == kFields && stop.at < piece.length) {
-            // What follows the sixth integer, but whitespace, is ignored
-            // with all that follows it, silently.
-            report.stopAt = stop.at;
-            note(report, stop.at == report.found[kFields - 1].end ? Finding::GluedSixth : Finding::AfterSixth,
-                 stop.at);
-        } else if (read < kFields) {
-            tellStop(piece, stop, endsFile, report);
-            const bool atCharacter = report.stop >= ScanStop::Character;
-            note(report, Finding::ShortLine, atCharacter ? report.stopAt : 0);
-        }
+    ScanStopPoint stop;
+    const int read = scanIntegers(piece.text, std::end(piece.text), report.found, kFields + 1, &stop);
+    report.seventh = read > kFields;
+    report.integers = report.seventh ? kFields : read;
+    for (int i = 0; i < report.integers; ++i) {
+        if (i > 0 && report.found[i].begin == report.found[i - 1].end)
+            note(report, Finding::SignAfterDigit, report.found[i].begin, i);
+        if (report.found[i].beyond)
+            note(report, Finding::Beyond32Bits, report.found[i].begin, i);
+    }
+    if (report.seventh) {
+        note(report, Finding::SeventhInteger, report.found[kFields].begin);
+    } else if (read == kFields && stop.at < piece.length) {
+        // What follows the sixth integer, but whitespace, is ignored
+        // with all that follows it, silently.
+        report.stopAt = stop.at;
+        note(report, stop.at == report.found[kFields - 1].end ? Finding::GluedSixth : Finding::AfterSixth,
+             stop.at);
+    } else if (read < kFields) {
+        tellStop(piece, stop, endsFile, report);
+        const bool atCharacter = report.stop >= ScanStop::Character;
+        note(report, Finding::ShortLine, atCharacter ? report.stopAt : 0);
     }
     for (int field = 0; field < kFields; ++field) {
         if (field < report.integers) {
@@ -553,12 +546,19 @@ void describeCounts(const FindingCounts& counts, Text& text)
 
 Text& Text::number(std::uint64_t value)
 {
+    // Two digits at a time, from the last.
+    static constexpr char kPairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+                                     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+                                     "8081828384858687888990919293949596979899";
     char digits[24];
-    std::size_t count = 0;
-    do
-        digits[sizeof digits - ++count] = static_cast<char>('0' + value % 10);
-    while ((value /= 10) != 0);
-    return add(digits + sizeof digits - count, count);
+    char* first = digits + sizeof digits;
+    for (; value >= 100; value /= 100)
+        std::memcpy(first -= 2, kPairs + 2 * (value % 100), 2);
+    if (value >= 10)
+        std::memcpy(first -= 2, kPairs + 2 * value, 2);
+    else
+        *--first = static_cast<char>('0' + value);
+    return add(first, static_cast<std::size_t>(digits + sizeof digits - first));
 }
 
 Text& Text::signedNumber(std::int64_t value)

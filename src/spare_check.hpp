@@ -107,7 +107,6 @@ struct PieceReading {
     bool heading = false;      // one of the first two pieces, which are dropped
     int integers = 0;          // how many of the six the scan read
     int held = 0;              // of a heading piece: how many integers it holds
-    bool quiet = false;        // a quiet line (quietLines), whose integers need no look one by one
     bool seventh = false;      // a seventh integer follows the six
     ScanStop stop = ScanStop::None;
     std::size_t stopAt = 0;    // where the scan stopped, or what ends the sixth integer, in the piece
