@@ -127,6 +127,16 @@ TEST(Differential, LinesAtTheEdgesOfWindowsPiecesAndBlocks)
     }
 }
 
+// A sign alone or before its digits and a run of ten digits beyond 32 bits,
+// at every place of the quiet pass's chunks: neither line is quiet.
+TEST(Differential, SignsAndTenDigitsAtEveryPlaceOfAChunk)
+{
+    std::string file = "h\nh\n";
+    for (int pad = 0; pad < 64; ++pad)
+        file += std::string(pad, ' ') + "1 2 3 4 5 - 6\n" + std::string(pad, ' ') + "1 2 3 4 -5 2147483648\n";
+    ASSERT_EQ(checkDifferences(file, InputFile::kBlockSize), "");
+}
+
 // Each class of characters, as a character, a word and a vector of the
 // program see it, is the C library's in the "C" locale, for every byte.
 TEST(Differential, CharacterClassesAreTheCLibrarys)
