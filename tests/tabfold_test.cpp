@@ -611,7 +611,7 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
     write("one.txt", std::string(300, 'x'));
     write("crlf.txt", "h\nh\n1 2 3 4 5 6" + std::string(242, ' ') + "\r\n");
     write("empty.txt", "");
-    write("glued.txt", "h\nh\n1 2 3 4 5 6.5\n1 2 3 13 105 4,5\n1 2 3 4 5 6 - 7\n1 2 3 4 5 6 x 7 8\n");
+    write("glued.txt", "h\nh\n1 2 3 4 5 6.5\n1 2 3 13 105 4\x7f" "5\n1 2 3 4 5 6 - 7\n1 2 3 4 5 6 x 7 8\n");
     const std::string blanks(240, ' ');  // a number at the end of the first piece of a line: ...
     write("cuts.txt", "h\nh\n1 2 3 4 5" + blanks + "  -12345\n" + blanks + "          1234567 8 9 10 11 12\n" + blanks +
           "             12 1 2 3 4 5\n1 2 3 4 5 " + std::string(300, '9') + "\n1 2 3 4 5" + blanks + "    -5\n");
@@ -709,7 +709,7 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
              "right record's LINK# is read as 2147483647", "4:3: warning: a sign straight after a digit begins a new "
              "integer, -20, read as the left record's N2"}, "2 data lines in 2 data line pieces, 2 lines with findings: "
              "1 sign after a digit, 1 integer beyond 32 bits"), "", 1},
-        {"glued-sixth", {"glued.txt"}, checked("glued.txt", {"3:12: warning: '.' " + glued + "6", "4:15: warning: ',' " +
+        {"glued-sixth", {"glued.txt"}, checked("glued.txt", {"3:12: warning: '.' " + glued + "6", "4:15: warning: the byte 0x7F " +
              glued + "4", "5:13: warning: '-' " + after, "6:13: warning: 'x' " + after}, "4 data lines in 4 data line "
              "pieces, 4 lines with findings: 2 sixth integers glued to a character, 2 characters after the sixth "
              "integer"), "", 1},
@@ -748,7 +748,7 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
         {"not-text", {"--max-findings", "2", "bin.txt", "glued.txt"}, checked("bin.txt", {"3:5: warning: a NUL byte: the "
              "file is not text; its other findings are counted, not printed"}, "2 data lines in 2 data line pieces, 2 "
              "lines with findings: 2 short lines, 1 file that is not text") + checked("glued.txt", {"3:12: warning: '.' "
-             + glued + "6", "4:15: warning: ',' " + glued + "4"}, "4 data lines in 4 data line pieces, 4 lines with "
+             + glued + "6", "4:15: warning: the byte 0x7F " + glued + "4"}, "4 data lines in 4 data line pieces, 4 lines with "
              "findings: 2 sixth integers glued to a character, 2 characters after the sixth integer"), "", 1},
         // Columns on the screen: a tab to the next multiple of 8, a UTF-8 character one column.
         {"display-columns", {"wide.txt", "--columns=display"}, checked("wide.txt", {"3:4: warning: a carriage return that "
@@ -772,6 +772,8 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
         {"version", {"--version"}, "tabfold-check 1.0.0\n", "", 0},
         {"help", {"clean.txt", "-h"}, kCheckUsage + "Tells, line by line", "", 0, {}, false, true},
         {"unknown-option", {"-x", "clean.txt"}, "", "tabfold-check: unknown option -x\n" + kCheckUsage, 2},
+        {"option-without-value", {"clean.txt", "--max-findings"}, "", "tabfold-check: --max-findings needs a number\n"
+             + kCheckUsage, 2},
         {"options-ended", {"--", "-x"}, "-x" + clean.substr(9), "", 0},
         {"quiet-standard-input", {"-", "-q"}, "-: " + shortSummary, "", 1,
          {"sh", "-c", "\"$0\" \"$@\" <short.txt"}, true},
