@@ -124,6 +124,38 @@ int scanLongPiece(const char* text, const char* limit, int skip,
     return count;
 }
 
+// scanIntegers for a piece whose scan stops within the window, classified
+// at once: its integers are the runs of digits before the stop, each with
+// the sign just before it.  Returns -1 when the stop lies past the window.
+int scanWindowIntegers(const char* text, const char* limit, ScannedInteger* integers, int count,
+                       ScanStopPoint* stop)
+{
+    const ChunkClasses chunk = classifyChunk(text);
+    Word others = chunk.others;
+    int at = 0;
+    for (;; others &= others - 1) {
+        at = std::countr_zero(others);  // 64 when there is none
+        if (at >= 63)
+            return -1;
+        if (!isSign(text[at]) || (chunk.digits >> (at + 1) & 1) == 0)
+            break;
+    }
+    Word starts = chunk.digits & ~(chunk.digits << 1) & ((Word{1} << at) - 1);
+    int filled = 0;
+    for (; filled < count && starts != 0; ++filled, starts &= starts - 1) {
+        const int start = std::countr_zero(starts);
+        const int digits = std::countr_one(chunk.digits >> start);
+        const bool sign = start > 0 && isSign(text[start - 1]);
+        const bool negative = sign && text[start - 1] == kMinus;
+        const Word magnitude = magnitudeOf(text + start, digits, limit);
+        integers[filled] = {static_cast<std::size_t>(start - sign), static_cast<std::size_t>(start + digits),
+                            saturated(negative, magnitude), beyond32Bits(negative, magnitude)};
+    }
+    if (filled < count && stop != nullptr)
+        *stop = {static_cast<std::size_t>(at), isSign(text[at])};
+    return filled;
+}
+
 }  // namespace
 
 std::size_t copyShortPiece(const char* from, std::size_t available, char* to)
@@ -162,6 +194,11 @@ int scanPiece(const char* text, std::size_t length, const char* limit, int skip,
 
 int scanIntegers(const char* text, const char* limit, ScannedInteger* integers, int count, ScanStopPoint* stop)
 {
+    if (limit - text >= static_cast<std::ptrdiff_t>(kScanReadable)) {
+        const int read = scanWindowIntegers(text, limit, integers, count, stop);
+        if (read >= 0)
+            return read;
+    }
     const char* p = text;
     const char* begin;
     for (int i = 0; i < count; ++i) {
