@@ -14,6 +14,7 @@
 #include "scanner.hpp"
 #include "spare_file.hpp"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -248,11 +249,17 @@ CheckEnd checkOldSpareFile(InputFile& in, CheckState& state, Visitor&& visitor)
 {
     LineBuffer piece;
     PieceReport report;
+    unsigned idle = 0, wait = 0;
     for (;;) {
         // Most data lines are quiet: they are passed over a block at a time.
-        if (state.pieces >= 2 && state.linePieces == 0) {
+        // Where they are rare, a try that passes none costs more than the
+        // line: after one, twice as many lines as the last time, up to 64,
+        // are taken one at a time before the next try.
+        if (state.pieces >= 2 && state.linePieces == 0 && (wait == 0 || --wait == 0)) {
             const std::uint64_t from = state.pieces;
             in.consume(passQuietLines(state, in.data(), in.available()));
+            idle = state.pieces > from ? 0 : std::min(2 * idle + 1, 64u);
+            wait = idle + 1;
             if (state.pieces > from && !visitor.quietLines(from, state.pieces))
                 return CheckEnd::Stopped;
         }
