@@ -18,9 +18,7 @@
 #include <cstring>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 #include <utility>
-#include <vector>
 
 namespace {
 
@@ -94,8 +92,8 @@ void printSummary(Output& out, const char* path, const CheckState& state, std::u
 // and printed in the order of their columns in its line, up to the limit
 // and the notice of a file that is not text.  The findings of a line of
 // several pieces are held until it ends, so that the finding of a long
-// line, at column 1, comes first; held past kMostHeld bytes, they go out
-// as they are.
+// line, at column 1, comes first; past what the holding takes (64 KiB, a
+// thousand findings or so), they go out as they are.
 class Printer {
 public:
     Printer(Output& out, const char* path, const Options& options) : out_(out), path_(path), options_(options) {}
@@ -114,14 +112,17 @@ public:
             describeFinding(text, path_, piece, report, noted, options_.columns);
             // A line's findings are held while it goes on; a long line's
             // goes ahead of them.
-            if (noted.kind == Finding::LongLine || (report.endsLine && held_.empty())) {
+            if (noted.kind == Finding::LongLine || (report.endsLine && heldCount_ == 0)) {
                 put(text, noted.kind);
                 continue;
             }
-            held_.append(text.data(), text.size());
-            heldKinds_.push_back(noted.kind);
+            if (heldSize_ + text.size() > sizeof held_ || heldCount_ == kMostHeld)
+                release();
+            std::memcpy(held_ + heldSize_, text.data(), text.size());
+            heldSize_ += text.size();
+            heldKinds_[heldCount_++] = noted.kind;
         }
-        if (report.endsLine || held_.size() > kMostHeld)
+        if (report.endsLine)
             release();
         return !out_.failed;
     }
@@ -143,7 +144,7 @@ public:
     std::uint64_t linesWithFindings = 0;
 
 private:
-    static constexpr std::size_t kMostHeld = std::size_t{1} << 20;
+    static constexpr int kMostHeld = 1024;  // findings
 
     bool printing() const
     {
@@ -162,14 +163,15 @@ private:
     {
         std::size_t at = 0;
         Text text;
-        for (const Finding kind : heldKinds_) {
-            const std::size_t end = held_.find('\n', at) + 1;
+        for (int i = 0; i < heldCount_; ++i) {
+            const auto end = static_cast<std::size_t>(
+                static_cast<const char*>(std::memchr(held_ + at, '\n', heldSize_ - at)) - held_ + 1);
             text.clear();
-            put(text.add(held_.data() + at, end - at), kind);
+            put(text.add(held_ + at, end - at), heldKinds_[i]);
             at = end;
         }
-        held_.clear();
-        heldKinds_.clear();
+        heldSize_ = 0;
+        heldCount_ = 0;
     }
 
     Output& out_;
@@ -178,8 +180,10 @@ private:
     std::uint64_t lastLine_ = 0;
     std::uint64_t printed_ = 0;
     bool stopped_ = false;  // at the notice of a file that is not text
-    std::string held_;
-    std::vector<Finding> heldKinds_;
+    char held_[std::size_t{1} << 16];
+    std::size_t heldSize_ = 0;
+    Finding heldKinds_[kMostHeld];
+    int heldCount_ = 0;
 };
 
 // Opens the old spare file at path, - for standard input, into file, as
