@@ -5,50 +5,31 @@
 #define TABFOLD_PLAIN_LINES_BASELINE_HPP
 
 #include "plain_lines_chunks.hpp"
+#include "scanner.hpp"
 
 namespace plain {
 
 // The steps that depend on the instructions at hand, with what every x86-64
 // processor has (or portably elsewhere): sixteen characters at a time.
 struct Baseline {
-    // Lane by lane, whether every character so far was a digit or whitespace.
-    using Known = ByteMask;
-    static constexpr Known kAllKnown = ~ByteMask{};
+    // Bit by bit, whether every character so far was a digit or whitespace.
+    using Known = Word;
+    static constexpr Known kAllKnown = ~Word{0};
 
-    // Calls take(bytes, at) for each vector of the chunk at p, at being
-    // where it begins in the chunk.
-    template <class Take>
-    static void eachVector(const char* p, Take take)
-    {
-        for (std::size_t at = 0; at < kChunk; at += sizeof(Bytes))
-            take(bytesAt(p + at), at);
-    }
-
+    // The chunk's characters, from the scanner's one classifier.
     static ChunkMaps mapChunk(const char* p, Known& known)
     {
-        ChunkMaps maps;
-        eachVector(p, [&](Bytes bytes, std::size_t at) {
-            const ByteMask digit = digitBytes(bytes);
-            maps.digits |= maskBits(digit) << at;
-            maps.zeros |= maskBits(bytes == kFirstDigit) << at;
-            maps.newlines |= maskBits(bytes == '\n') << at;
-            known &= digit | spaceBytes(bytes);
-        });
-        return maps;
+        const ChunkClasses chunk = classifyChunk(p);
+        known &= chunk.digits | chunk.spaces;
+        return {chunk.digits, chunk.zeros, chunk.newlines};
     }
 
-    static bool allKnown(const Known& known) { return maskBits(known) == 0xFFFF; }
+    static bool allKnown(const Known& known) { return known == kAllKnown; }
 
     static ChunkSigns signChunk(const char* p)
     {
-        ChunkSigns chunk;
-        eachVector(p, [&](Bytes bytes, std::size_t at) {
-            const ByteMask sign = signBytes(bytes);
-            chunk.signs |= maskBits(sign) << at;
-            chunk.minuses |= maskBits(bytes == kMinus) << at;
-            chunk.others |= maskBits(~(sign | digitBytes(bytes) | spaceBytes(bytes))) << at;
-        });
-        return chunk;
+        const ChunkClasses chunk = classifyChunk(p);
+        return {chunk.signs, chunk.minuses, ~(chunk.signs | chunk.digits | chunk.spaces)};
     }
 
     // How many of the bits are set, counted one at a time past the first

@@ -28,19 +28,14 @@ struct PieceMaps {
     Word others = 0;  // neither whitespace nor digit: a sign, or the end of the scan
 };
 
-// Classifies the characters of a piece shorter than the window, by whole
-// vectors up to its NUL; those from length on count as others.
+// Classifies the characters of a piece shorter than the window; those from
+// length on count as others.
 PieceMaps mapPiece(const char* text, std::size_t length)
 {
+    const ChunkClasses chunk = classifyChunk(text);
     PieceMaps maps;
-    for (std::size_t at = 0; at <= length; at += sizeof(Bytes)) {
-        const Bytes bytes = bytesAt(text + at);
-        const ByteMask digits = digitBytes(bytes);
-        maps.digits |= maskBits(digits) << at;
-        maps.others |= maskBits(~(digits | spaceBytes(bytes))) << at;
-    }
-    maps.others |= ~Word{0} << length;
-    maps.digits &= ~maps.others;
+    maps.others = ~(chunk.digits | chunk.spaces) | ~Word{0} << length;
+    maps.digits = chunk.digits & ~maps.others;
     return maps;
 }
 
@@ -108,7 +103,7 @@ const char* scanInteger(const char* text, const char* p, const char* limit, Scan
         return nullptr;
     const Word magnitude = magnitudeOf(p, digits, limit);
     found = {static_cast<std::size_t>(begin - text), static_cast<std::size_t>(p + digits - text),
-             saturated(negative, magnitude), magnitude > kSaturated - !negative};
+             saturated(negative, magnitude), beyond32Bits(negative, magnitude)};
     return p + digits;
 }
 
@@ -127,6 +122,38 @@ int scanLongPiece(const char* text, const char* limit, int skip,
             *fields[i - skip] = found.value;
     }
     return count;
+}
+
+// scanIntegers for a piece whose scan stops within the window, classified
+// at once: its integers are the runs of digits before the stop, each with
+// the sign just before it.  Returns -1 when the stop lies past the window.
+int scanWindowIntegers(const char* text, const char* limit, ScannedInteger* integers, int count,
+                       ScanStopPoint* stop)
+{
+    const ChunkClasses chunk = classifyChunk(text);
+    Word others = chunk.others;
+    int at = 0;
+    for (;; others &= others - 1) {
+        at = std::countr_zero(others);  // 64 when there is none
+        if (at >= 63)
+            return -1;
+        if (!isSign(text[at]) || (chunk.digits >> (at + 1) & 1) == 0)
+            break;
+    }
+    Word starts = chunk.digits & ~(chunk.digits << 1) & ((Word{1} << at) - 1);
+    int filled = 0;
+    for (; filled < count && starts != 0; ++filled, starts &= starts - 1) {
+        const int start = std::countr_zero(starts);
+        const int digits = std::countr_one(chunk.digits >> start);
+        const bool sign = start > 0 && isSign(text[start - 1]);
+        const bool negative = sign && text[start - 1] == kMinus;
+        const Word magnitude = magnitudeOf(text + start, digits, limit);
+        integers[filled] = {static_cast<std::size_t>(start - sign), static_cast<std::size_t>(start + digits),
+                            saturated(negative, magnitude), beyond32Bits(negative, magnitude)};
+    }
+    if (filled < count && stop != nullptr)
+        *stop = {static_cast<std::size_t>(at), isSign(text[at])};
+    return filled;
 }
 
 }  // namespace
@@ -167,6 +194,11 @@ int scanPiece(const char* text, std::size_t length, const char* limit, int skip,
 
 int scanIntegers(const char* text, const char* limit, ScannedInteger* integers, int count, ScanStopPoint* stop)
 {
+    if (limit - text >= static_cast<std::ptrdiff_t>(kScanReadable)) {
+        const int read = scanWindowIntegers(text, limit, integers, count, stop);
+        if (read >= 0)
+            return read;
+    }
     const char* p = text;
     const char* begin;
     for (int i = 0; i < count; ++i) {
@@ -190,14 +222,65 @@ int countIntegers(const char* text, const char* limit)
     return count;
 }
 
-int quietIntegers(const char* text, std::size_t length)
+QuietLines quietLines(const char* text, std::size_t available, std::size_t longest)
 {
-    if (length >= kScanWindow)
-        return -1;
-    const PieceMaps maps = mapPiece(text, length);
-    if (maps.others != ~Word{0} << length)
-        return -1;
-    if (tenDigitEnds(maps.digits, 0) != 0)
-        return -1;
-    return std::popcount(maps.digits & ~(maps.digits << 1));
+    QuietLines quiet;
+    std::size_t lineStart = 0;       // of the line being looked at
+    unsigned integers = 0;           // of that line so far
+    bool clean = true;               // that line so far
+    Word lastDigits = 0, lastTen = 0;
+    for (std::size_t at = 0; at < available; at += kScanWindow) {
+        const ChunkClasses chunk = classifyChunk(text + at);
+        // Where a run of ten digits ends, and of eleven or more.
+        const Word ten = tenDigitEnds(chunk.digits, lastDigits);
+        const Word over = ten & (ten << 1 | lastTen >> 63);
+        const Word digitBefore = chunk.digits << 1 | lastDigits >> 63;
+        Word bad = chunk.others | over;
+        if ((chunk.signsOrReturns | ten) != 0) {
+            // What follows the chunk, when it is part of the text.
+            const char next = at + kScanWindow < available ? text[at + kScanWindow] : '\0';
+            const Word digitAfter = chunk.digits >> 1 | Word{isDigit(next)} << 63;
+            const Word newlineAfter = chunk.newlines >> 1 | Word{next == '\n'} << 63;
+            // A sign is quiet straight before a digit, after no digit (a sign
+            // or another character there is not quiet already); a carriage
+            // return straight before a newline.  (These maps, seldom needed,
+            // are made only here.)
+            const ChunkClasses rare = classifyChunk(text + at);
+            bad = (bad & ~chunk.signsOrReturns) | (rare.signs & ~(digitAfter & ~digitBefore)) |
+                  (rare.returns & ~newlineAfter);
+            for (Word tens = ten & ~over & ~digitAfter; tens != 0; tens &= tens - 1) {
+                const std::size_t last = at + static_cast<std::size_t>(std::countr_zero(tens));
+                const char* first = text + last - 9;
+                const bool negative = last >= 10 && first[-1] == kMinus;
+                if (beyond32Bits(negative, magnitudeOf(first, 10, text + available + kScanWindow)))
+                    bad |= tens & (0 - tens);
+            }
+        }
+        const Word starts = chunk.digits & ~digitBefore;
+        lastDigits = chunk.digits;
+        lastTen = ten;
+        Word newlines = chunk.newlines;
+        if (available - at < kScanWindow)
+            newlines &= (Word{1} << (available - at)) - 1;
+        std::size_t from = 0;  // the first bit of the chunk in the line
+        for (; newlines != 0; newlines &= newlines - 1) {
+            const auto end = static_cast<std::size_t>(std::countr_zero(newlines));
+            const Word line = (~Word{0} >> (63 - end)) & ~((Word{1} << from) - 1);
+            integers += static_cast<unsigned>(countBits(starts & line));
+            clean = clean && (bad & line) == 0;
+            if (!clean || integers != 6 || at + end + 1 - lineStart > longest)
+                return quiet;
+            ++quiet.count;
+            quiet.lastStart = lineStart;
+            quiet.length = lineStart = at + end + 1;
+            integers = 0;
+            from = end + 1;
+        }
+        const Word rest = from < 64 ? ~((Word{1} << from) - 1) : 0;
+        integers += static_cast<unsigned>(countBits(starts & rest));
+        clean = clean && (bad & rest) == 0;
+        if (!clean || integers > 6 || at + 64 - lineStart > longest)
+            break;
+    }
+    return quiet;
 }

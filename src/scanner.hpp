@@ -34,6 +34,13 @@ inline vectors::Word magnitudeOf(const char* p, int count, const char* limit)
     return magnitude;
 }
 
+// True when an integer of the sign and magnitude lies beyond 32 bits: past
+// INT_MAX, or past INT_MIN's magnitude for a negative one.
+inline bool beyond32Bits(bool negative, vectors::Word magnitude)
+{
+    return magnitude > kSaturated - !negative;
+}
+
 // The integer of a sign and magnitude, saturated to 32 bits.
 inline std::int32_t saturated(bool negative, vectors::Word magnitude)
 {
@@ -60,6 +67,43 @@ inline vectors::Word tenDigitEnds(vectors::Word digits, vectors::Word lastDigits
 // read or write from the start of a text shorter than that.
 constexpr std::size_t kScanWindow = 64;
 constexpr std::size_t kScanReadable = kScanWindow + 16;
+
+// The classes of the characters of one chunk of kScanWindow characters, as
+// bitmaps, bit i for character i: the one classifier of many characters at
+// once, for the scanner, the baseline kernel of the plain-line converter and
+// the check's quiet lines (each caller's unused maps cost nothing, inlined).
+struct ChunkClasses {
+    vectors::Word digits = 0;
+    vectors::Word spaces = 0;
+    vectors::Word others = 0;    // neither digits nor whitespace
+    vectors::Word signs = 0;
+    vectors::Word minuses = 0;
+    vectors::Word zeros = 0;     // the digit 0
+    vectors::Word newlines = 0;
+    vectors::Word returns = 0;   // carriage returns
+    vectors::Word signsOrReturns = 0;  // either, seldom in most data
+};
+
+inline ChunkClasses classifyChunk(const char* p)
+{
+    using namespace vectors;
+    ChunkClasses chunk;
+    for (std::size_t at = 0; at < kScanWindow; at += sizeof(Bytes)) {
+        const Bytes bytes = bytesAt(p + at);
+        const ByteMask digit = digitBytes(bytes), space = spaceBytes(bytes), sign = signBytes(bytes);
+        const ByteMask carriageReturn = bytes == '\r';
+        chunk.digits |= maskBits(digit) << at;
+        chunk.spaces |= maskBits(space) << at;
+        chunk.others |= maskBits(~(digit | space)) << at;
+        chunk.signs |= maskBits(sign) << at;
+        chunk.minuses |= maskBits(bytes == kMinus) << at;
+        chunk.zeros |= maskBits(bytes == kFirstDigit) << at;
+        chunk.newlines |= maskBits(bytes == '\n') << at;
+        chunk.returns |= maskBits(carriageReturn) << at;
+        chunk.signsOrReturns |= maskBits(sign | carriageReturn) << at;
+    }
+    return chunk;
+}
 
 // Copies the piece at from, of which available characters are valid, to to,
 // when it ends with a newline among its first kScanWindow characters: the
@@ -114,11 +158,22 @@ int scanIntegers(const char* text, const char* limit, ScannedInteger* integers, 
 // readable.
 int countIntegers(const char* text, const char* limit);
 
-// How many integers the piece of length characters at text holds when it
-// is quiet, when reading it has nothing to tell: nothing but digits and
-// whitespace, and no integer of more than nine digits, so that none lies
-// beyond 32 bits; -1 when it is not quiet or not shorter than kScanWindow.
-// The piece must have kScanReadable characters readable.
-int quietIntegers(const char* text, std::size_t length);
+// The quiet lines at the start of a text: lines whose reading has nothing
+// to tell, the one definition of quiet.  A quiet line is whole, its newline
+// included, and no longer than the longest line piece; it holds exactly six
+// integers and whitespace, nothing else: each integer of ten digits at most
+// and within 32 bits, with a sign only straight before its digits and after
+// whitespace (or the line's start); a carriage return only straight before
+// the newline.
+struct QuietLines {
+    std::size_t length = 0;     // the characters they take
+    std::uint64_t count = 0;    // how many there are
+    std::size_t lastStart = 0;  // where the last of them begins
+};
+
+// The quiet lines at the start of the available characters at text, each
+// of at most longest characters; text must start a line, and a chunk of
+// kScanWindow characters past available must be readable.
+QuietLines quietLines(const char* text, std::size_t available, std::size_t longest);
 
 #endif

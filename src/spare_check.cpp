@@ -1,11 +1,15 @@
+// The check's account of each line piece (checkPiece): the conversion's
+// reading of it, and the findings it comes to, in the order of their
+// columns; the quiet lines passed over a block at a time; and the texts of
+// the findings and of the summary's counts.
 #include "spare_check.hpp"
 
 #include "platform.hpp"
 #include "vectors.hpp"
 
+#include <algorithm>
+#include <utility>
 #include <bit>
-#include <cinttypes>
-#include <cstdio>
 #include <cstring>
 #include <iterator>
 
@@ -14,75 +18,79 @@ namespace {
 // The fields' names, as the new spare file's heading gives them.
 constexpr const char* kFieldNames[kFields] = {"N1", "N2", "LINK#", "N1", "N2", "LINK#"};
 
-// Counts the piece into the line it belongs to, and the line into the file
-// once the piece ends it; true, with longLine told, when that line took
-// more than one piece.
-bool countPiece(CheckState& state, const LineBuffer& piece, bool heading, LongLine& longLine)
+// The field that the integer at index (from 0) fills, as a person names it.
+const char* fieldOf(int index)
 {
-    state.lineLength += piece.length;
-    ++state.linePieces;
-    state.lineHeadingPieces += heading;
-    if (!heading && state.linePieces - state.lineHeadingPieces == 1)
-        ++state.dataLines;
-    if (piece.text[piece.length - 1] != '\n') {
-        state.lastCharacter = piece.text[piece.length - 1];
-        // The digits it ends with, the last fifteen of them, which the next
-        // piece may go on with.
-        std::size_t start = piece.length;
-        while (start > 0 && piece.length - start < sizeof state.trailingDigits - 1 &&
-               characters::isDigit(piece.text[start - 1]))
-            --start;
-        std::snprintf(state.trailingDigits, sizeof state.trailingDigits, "%.*s",
-                      static_cast<int>(piece.length - start), piece.text + start);
-        return false;  // the line goes on, or the file ends: finishFile tells
+    static constexpr const char* kNames[kFields] = {
+        "the left record's N1",  "the left record's N2",  "the left record's LINK#",
+        "the right record's N1", "the right record's N2", "the right record's LINK#"};
+    return kNames[index];
+}
+
+// Where the screen column from (from 0) stands after the count characters
+// at text: a tab moves to the next multiple of 8, a UTF-8 character takes
+// one column (its continuation bytes none).
+std::size_t displayAfter(std::size_t from, const char* text, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte == '\t')
+            from = (from / 8 + 1) * 8;
+        else
+            from += (byte & 0xC0) != 0x80;
     }
-    state.trailingDigits[0] = '\0';
-    const bool isLong = state.linePieces > 1;
-    const char beforeNewline = piece.length > 1 ? piece.text[piece.length - 2] : state.lastCharacter;
-    longLine = {state.line, state.lineLength - 1, state.linePieces, state.lineHeadingPieces, beforeNewline == '\r'};
-    ++state.line;
-    state.lineLength = 0;
-    state.lastCharacter = '\0';
-    state.linePieces = state.lineHeadingPieces = 0;
-    return isLong;
+    return from;
+}
+
+// Notes a finding of the kind at the place (from 0) in the piece.
+void note(PieceReport& report, Finding kind, std::size_t at, int subject = 0)
+{
+    report.list[report.findings++] = {kind, report.column + at, 0, subject};
 }
 
 // Fills in where and how the scan of the piece stopped, as the scanner
 // tells: at a character, or at the end of the piece, which is the end of its
-// line when it holds the newline or the file ends right after it (fileEnds).
-void tellStop(const LineBuffer& piece, const ScanStopPoint& stop, bool fileEnds, PieceReport& report)
+// line when it holds the newline or the file ends right after it.
+void tellStop(const LineBuffer& piece, const ScanStopPoint& stop, bool endsFile, PieceReport& report)
 {
     report.stopAt = stop.at;
+    const bool newline = piece.text[piece.length - 1] == '\n';
     if (stop.at < piece.length)
-        report.stop = stop.loneSign ? ScanStop::LoneSign : ScanStop::Character;
+        report.stop = !stop.loneSign                                     ? ScanStop::Character
+                      : stop.at + 1 == piece.length && !newline && !endsFile ? ScanStop::SignAtPieceEnd
+                                                                             : ScanStop::LoneSign;
     else
-        report.stop = piece.text[piece.length - 1] == '\n' ? ScanStop::LineEnd
-                      : fileEnds                           ? ScanStop::FileEnd
-                                                           : ScanStop::PieceEnd;
+        report.stop = newline ? ScanStop::LineEnd : endsFile ? ScanStop::FileEnd : ScanStop::PieceEnd;
 }
 
-// Scans a data line piece into the report, and notes which fields it
-// supplies: all six at once where the piece is quiet, as most are.
-void scanDataPiece(CheckState& state, const LineBuffer& piece, bool fileEnds, PieceReport& report)
+// Scans a data line piece into the report, notes what it comes to, and
+// which fields it supplies.  (A quiet line comes here only when it ends
+// past the block that the quiet pass looked at: it is scanned as any.)
+void scanDataPiece(CheckState& state, const LineBuffer& piece, bool endsFile, PieceReport& report)
 {
-    if (quietIntegers(piece.text, piece.length) == kFields) {
-        report.integers = kFields;
-        report.quiet = true;
-    } else {
-        ScanStopPoint stop;
-        const int read = scanIntegers(piece.text, std::end(piece.text), report.found, kFields + 1, &stop);
-        report.seventh = read > kFields;
-        report.integers = report.seventh ? kFields : read;
-        if (read < kFields)
-            tellStop(piece, stop, fileEnds, report);
-        // What ends the sixth integer, when it is no whitespace, is ignored
-        // with all that follows it, silently.
-        report.glued = read == kFields && stop.at == report.found[kFields - 1].end && stop.at < piece.length;
-        if (report.glued)
-            report.stopAt = stop.at;
+    ScanStopPoint stop;
+    const int read = scanIntegers(piece.text, std::end(piece.text), report.found, kFields + 1, &stop);
+    report.seventh = read > kFields;
+    report.integers = report.seventh ? kFields : read;
+    for (int i = 0; i < report.integers; ++i) {
+        if (i > 0 && report.found[i].begin == report.found[i - 1].end)
+            note(report, Finding::SignAfterDigit, report.found[i].begin, i);
+        if (report.found[i].beyond)
+            note(report, Finding::Beyond32Bits, report.found[i].begin, i);
     }
-    if (report.quiet)  // (a quiet piece's integers are read only for their values)
-        scanIntegers(piece.text, std::end(piece.text), report.found, kFields);
+    if (report.seventh) {
+        note(report, Finding::SeventhInteger, report.found[kFields].begin);
+    } else if (read == kFields && stop.at < piece.length) {
+        // What follows the sixth integer, but whitespace, is ignored
+        // with all that follows it, silently.
+        report.stopAt = stop.at;
+        note(report, stop.at == report.found[kFields - 1].end ? Finding::GluedSixth : Finding::AfterSixth,
+             stop.at);
+    } else if (read < kFields) {
+        tellStop(piece, stop, endsFile, report);
+        const bool atCharacter = report.stop >= ScanStop::Character;
+        note(report, Finding::ShortLine, atCharacter ? report.stopAt : 0);
+    }
     for (int field = 0; field < kFields; ++field) {
         if (field < report.integers) {
             state.lastSupplied[field] = report.line;
@@ -94,20 +102,198 @@ void scanDataPiece(CheckState& state, const LineBuffer& piece, bool fileEnds, Pi
     }
 }
 
-// A finding's line up to its message, as compilers print a warning: the
-// path, the line and the column (from 1), and the word warning.
-Text finding(const char* path, std::uint64_t line, std::size_t column)
+// Notes the number, or the sign, that the piece before ended with, when
+// this piece goes on with its digits: the part it reads is its first
+// integer.
+void noteCut(const CheckState& state, const LineBuffer& piece, PieceReport& report)
 {
-    Text text;
-    text.add(path).literal(":").number(line).literal(":").number(column).literal(": warning: ");
-    return text;
+    std::size_t digits = 0;
+    while (digits < piece.length && characters::isDigit(piece.text[digits]))
+        ++digits;
+    if (!state.trailing.active || digits == 0 || report.heading)
+        return;
+    report.cut = state.trailing;
+    std::size_t shown = std::strlen(report.cut.digits);
+    for (std::size_t i = 0; i < digits && shown < sizeof report.cut.digits - 1; ++i)
+        report.cut.digits[shown++] = piece.text[i];
+    report.cut.before = report.cut.count;
+    report.cut.count += digits;
+    note(report, Finding::CutNumber, 0);
 }
 
-// Ends the line of text and gives it to the sink.
-void emit(const FindingSink& sink, Text& text)
+// Keeps in state the number, or the sign, that the piece ends with, in the
+// middle of its line, and how the piece took it.
+void keepTrailing(CheckState& state, const LineBuffer& piece, const PieceReport& report)
 {
-    sink.line(text.literal("\n"));
+    CutNumber& trailing = state.trailing;
+    std::size_t start = piece.length;
+    while (start > 0 && characters::isDigit(piece.text[start - 1]))
+        --start;
+    const std::size_t digits = piece.length - start;
+    const bool continued = start == 0 && report.cut.active;  // the piece is all digits of one number
+    if (continued) {
+        trailing = report.cut;
+    } else {
+        trailing = {};
+        if (start > 0 && characters::isSign(piece.text[start - 1]))
+            trailing.sign = piece.text[--start];
+        if (start == piece.length)
+            return;
+        const std::size_t shown = std::min(digits, sizeof trailing.digits - 1);
+        std::memcpy(trailing.digits, piece.text + piece.length - digits, shown);
+        trailing.digits[shown] = '\0';
+        trailing.count = digits;
+    }
+    trailing.active = true;
+    trailing.fate = CutFate::NotReached;
+    if (report.heading) {
+        trailing.fate = CutFate::Heading;
+        return;
+    }
+    const int read = report.integers + report.seventh;
+    for (int i = 0; i < read; ++i) {
+        if (report.found[i].begin == start) {
+            trailing.fate = i < kFields ? CutFate::Read : CutFate::Seventh;
+            trailing.field = i;
+            trailing.value = report.found[i].value;
+            return;
+        }
+    }
+    if (report.integers == kFields)
+        trailing.fate = CutFate::Ignored;
+    else if (report.stop == ScanStop::SignAtPieceEnd)
+        trailing.fate = CutFate::StopsScan;
 }
+
+// Notes every carriage return of the piece that ends no line, the one that
+// ended the piece before among them: editors may begin a new line there,
+// where the conversion reads a blank.
+void noteReturns(CheckState& state, const LineBuffer& piece, bool endsFile, PieceReport& report)
+{
+    if (state.pendingReturn != 0 && piece.text[0] != '\n')
+        report.list[report.findings++] = {Finding::LoneReturn, state.pendingReturn, state.pendingDisplay, 0};
+    state.pendingReturn = 0;
+    const char* const end = piece.text + piece.length;
+    for (const char* r = piece.text; r < end; ++r) {
+        r = static_cast<const char*>(std::memchr(r, '\r', static_cast<std::size_t>(end - r)));
+        if (r == nullptr)
+            break;
+        const auto at = static_cast<std::size_t>(r - piece.text);
+        if (at + 1 < piece.length) {
+            if (r[1] != '\n')
+                note(report, Finding::LoneReturn, at);
+        } else if (!endsFile) {
+            state.pendingReturn = report.column + at;
+            state.pendingDisplay = state.screenColumns ? displayAfter(state.lineDisplay, piece.text, at) + 1 : 0;
+        }
+    }
+}
+
+// Counts the piece into the line it belongs to, and the line into the file
+// once the piece ends it; notes a line that took more than one piece.
+void countPiece(CheckState& state, const LineBuffer& piece, bool endsFile, bool returnBefore, PieceReport& report)
+{
+    state.lineLength += piece.length;
+    if (state.screenColumns)
+        state.lineDisplay = displayAfter(state.lineDisplay, piece.text, piece.length);
+    ++state.linePieces;
+    state.lineHeadingPieces += report.heading;
+    if (!report.heading && state.linePieces - state.lineHeadingPieces == 1)
+        ++state.dataLines;
+    const bool newline = piece.text[piece.length - 1] == '\n';
+    report.endsLine = newline || endsFile;
+    if (!report.endsLine) {
+        keepTrailing(state, piece, report);
+        return;
+    }
+    state.trailing = {};
+    if (state.linePieces > 1) {
+        const bool crlf = newline && piece.length > 1 && piece.text[piece.length - 2] == '\r';
+        report.longLine = {state.line, state.lineLength, state.linePieces, state.lineHeadingPieces, newline,
+                           crlf || (newline && piece.length == 1 && returnBefore), endsFile};
+        report.list[report.findings++] = {Finding::LongLine, 1, 1, 0};
+    }
+    ++state.line;
+    state.lineLength = state.lineDisplay = 0;
+    state.linePieces = state.lineHeadingPieces = 0;
+}
+
+// Puts the findings in the order of their columns, those of one column in
+// the order noted, and gives each its screen column when asked (screen).
+void orderFindings(bool screen, std::size_t display, const LineBuffer& piece, PieceReport& report)
+{
+    Noted* const list = report.list;
+    for (int i = 1; i < report.findings; ++i)
+        for (int j = i; j > 0 && list[j].column < list[j - 1].column; --j)
+            std::swap(list[j], list[j - 1]);
+    if (!screen)
+        return;
+    std::size_t at = 0;
+    for (int i = 0; i < report.findings; ++i) {
+        Noted& noted = report.list[i];
+        if (noted.display != 0)
+            continue;  // given before the piece: the line's own, or the piece before's
+        display = displayAfter(display, piece.text + at, noted.column - report.column - at);
+        at = noted.column - report.column;
+        noted.display = display + 1;
+    }
+}
+
+}  // namespace
+
+void checkPiece(CheckState& state, const LineBuffer& piece, bool endsFile, PieceReport& report)
+{
+    static_cast<PieceReading&>(report) = {};
+    report.findings = 0;
+    report.cut.active = false;
+    report.line = state.line;
+    report.column = state.lineLength + 1;
+    report.heading = state.pieces < 2;
+    ++state.pieces;
+    if (!state.sawNul) {
+        if (const void* nul = std::memchr(piece.text, '\0', piece.length)) {
+            state.sawNul = true;
+            note(report, Finding::NotText, static_cast<std::size_t>(static_cast<const char*>(nul) - piece.text));
+        }
+    }
+    const bool returnBefore = state.pendingReturn != 0;
+    noteReturns(state, piece, endsFile, report);
+    noteCut(state, piece, report);
+    if (report.heading) {
+        report.integers = scanIntegers(piece.text, std::end(piece.text), report.found, kFields);
+        report.held = countIntegers(piece.text, std::end(piece.text));
+        if (report.integers >= 3)
+            note(report, Finding::HeadingWithData, 0);
+    } else {
+        ++state.dataPieces;
+        scanDataPiece(state, piece, endsFile && piece.text[piece.length - 1] != '\n', report);
+    }
+    const std::size_t display = state.lineDisplay;
+    countPiece(state, piece, endsFile, returnBefore, report);
+    orderFindings(state.screenColumns, display, piece, report);
+}
+
+std::size_t passQuietLines(CheckState& state, const char* text, std::size_t available)
+{
+    const QuietLines quiet = quietLines(text, available, LineBuffer::kMaxPieceLength);
+    if (quiet.count > 0) {
+        state.pieces += quiet.count;
+        state.dataPieces += quiet.count;
+        state.dataLines += quiet.count;
+        state.line += quiet.count;
+        // The values that the next piece short of fields repeats: the last
+        // quiet line's, as the scanner reads them.
+        std::int32_t* const fields[kFields] = {state.lastValues,     state.lastValues + 1, state.lastValues + 2,
+                                               state.lastValues + 3, state.lastValues + 4, state.lastValues + 5};
+        scanPiece(text + quiet.lastStart, quiet.length - quiet.lastStart, text + available + kScanWindow, 0, fields,
+                  kFields);
+        for (std::uint64_t& line : state.lastSupplied)
+            line = state.line - 1;
+    }
+    return quiet.length;
+}
+
+namespace {
 
 // Appends what the fields of one record (first the left's, 3 the right's)
 // that the piece does not supply become: grouped by the line they repeat,
@@ -120,7 +306,12 @@ void addCarried(Text& text, const PieceReport& report, int first, bool& more)
         if (field < report.integers || done[i])
             continue;
         const std::uint64_t from = report.carriedFrom[field];
-        text.add(more ? "; " : "").add(first == 0 ? "the left record's " : "the right record's ");
+        if (more)
+            text.literal("; ");
+        if (first == 0)
+            text.literal("the left record's ");
+        else
+            text.literal("the right record's ");
         more = true;
         int same[3];
         int named = 0;
@@ -141,13 +332,10 @@ void addCarried(Text& text, const PieceReport& report, int first, bool& more)
     }
 }
 
-// Prints the finding of a data line piece that supplies fewer than six
-// integers: how many, what stopped the scan, and what the missing fields
-// become.
-void printShortScan(const FindingSink& sink, const char* path, const LineBuffer& piece, const PieceReport& report)
+// The message of a data line piece that supplies fewer than six integers:
+// how many, what stopped the scan, and what the missing fields become.
+void addShortScan(Text& text, const LineBuffer& piece, const PieceReport& report)
 {
-    const bool atCharacter = report.stop == ScanStop::Character || report.stop == ScanStop::LoneSign;
-    Text text = finding(path, report.line, report.column + (atCharacter ? report.stopAt : 0));
     if (report.integers == 0)
         text.literal("no integer, then ");
     else
@@ -169,6 +357,9 @@ void printShortScan(const FindingSink& sink, const char* path, const LineBuffer&
     case ScanStop::LoneSign:
         text.character(piece.text[report.stopAt]).literal(" with no digit after it, which stops the scan");
         break;
+    case ScanStop::SignAtPieceEnd:
+        text.character(piece.text[report.stopAt]).literal(" at the end of the line piece, which stops the scan");
+        break;
     case ScanStop::None:
         break;
     }
@@ -176,205 +367,157 @@ void printShortScan(const FindingSink& sink, const char* path, const LineBuffer&
     bool more = false;
     addCarried(text, report, 0, more);
     addCarried(text, report, 3, more);
-    emit(sink, text);
 }
 
-// The field that the integer at index (from 0) fills, as a person names it.
-const char* fieldOf(int index)
+// Appends a number of count digits, the first of them at digits, with its
+// sign: whole up to twenty digits, else its first twelve, an ellipsis and
+// how many it has.
+void addNumber(Text& text, char sign, const char* digits, std::uint64_t count)
 {
-    static constexpr const char* kNames[kFields] = {
-        "the left record's N1",  "the left record's N2",  "the left record's LINK#",
-        "the right record's N1", "the right record's N2", "the right record's LINK#"};
-    return kNames[index];
+    if (sign != '\0')
+        text.add(&sign, 1);
+    if (count <= 20) {
+        text.add(digits, count);
+        return;
+    }
+    text.add(digits, 12).literal("... (").number(count).literal(" digits)");
+}
+
+// Appends the integer of the piece as it stands there, its sign included.
+void addInteger(Text& text, const LineBuffer& piece, const ScannedInteger& integer)
+{
+    const char* at = piece.text + integer.begin;
+    const bool sign = characters::isSign(*at);
+    addNumber(text, sign ? *at : '\0', at + sign, integer.end - integer.begin - sign);
+}
+
+// The message of a number, or a sign and its digits, that the end of the
+// piece before parts, and what each of the two pieces reads of it.
+void addCut(Text& text, const PieceReport& report)
+{
+    const CutNumber& cut = report.cut;
+    if (cut.before == 0) {
+        text.literal("the sign ").character(cut.sign).literal(" is parted from its digits ");
+        addNumber(text, '\0', cut.digits, cut.count);
+    } else {
+        addNumber(text.literal("the number "), cut.sign, cut.digits, cut.count);
+        text.literal(" is cut in two");
+    }
+    text.literal(" by the end of the line piece before: ");
+    switch (cut.fate) {
+    case CutFate::Read:
+        text.literal("that piece reads ").signedNumber(cut.value).literal(" as ").add(fieldOf(cut.field));
+        break;
+    case CutFate::Seventh:
+        text.literal("that piece ignores its part, a seventh integer");
+        break;
+    case CutFate::Ignored:
+        text.literal("that piece ignores its part, after its sixth integer");
+        break;
+    case CutFate::NotReached:
+        text.literal("that piece's scan stops before its part");
+        break;
+    case CutFate::StopsScan:
+        text.literal("that piece's scan stops at the sign");
+        break;
+    case CutFate::Heading:
+        text.literal("that piece is dropped with the heading");
+        break;
+    }
+    text.literal("; this one reads ").signedNumber(report.found[0].value).literal(" as ").add(fieldOf(0));
+}
+
+// The message of a line too long for one piece: its bytes, the pieces it
+// is read as, and whose they are.
+void addLongLine(Text& text, const LongLine& longLine)
+{
+    const int data = longLine.pieces - longLine.headingPieces;
+    const char* const heading[] = {"", "the heading's second and ", "both of the heading's and "};
+    text.number(longLine.length)
+        .add(longLine.carriageReturn ? " bytes with its CRLF end"
+             : longLine.newline      ? " bytes with its newline"
+                                     : " bytes")
+        .literal(" are too many for one line piece of 254: the line is read as ")
+        .number(static_cast<std::uint64_t>(longLine.pieces)).literal(" pieces, ").add(heading[longLine.headingPieces])
+        .number(static_cast<std::uint64_t>(data)).add(data == 1 ? " data line" : " data lines")
+        .add(longLine.headingPieces == 2 && !longLine.last ? ", so line 2 is read as a data line" : "");
+}
+
+// A finding's line up to its message, as compilers print a warning: the
+// path, the line and the column (from 1), and the word warning.
+void begin(Text& text, const char* path, std::uint64_t line, std::size_t column)
+{
+    text.add(path).literal(":").number(line).literal(":").number(column).literal(": warning: ");
 }
 
 }  // namespace
 
-bool checkPiece(CheckState& state, const LineBuffer& piece, bool fileEnds, PieceReport& report, LongLine& longLine)
+void describeFinding(Text& text, const char* path, const LineBuffer& piece, const PieceReport& report,
+                     const Noted& noted, Columns columns)
 {
-    report = {};
-    report.line = state.line;
-    report.column = state.lineLength + 1;
-    report.heading = state.pieces < 2;
-    ++state.pieces;
-    if (report.heading) {
-        report.integers = scanIntegers(piece.text, std::end(piece.text), report.found, kFields);
-        report.held = countIntegers(piece.text, std::end(piece.text));
-    } else {
-        ++state.dataPieces;
-        scanDataPiece(state, piece, fileEnds, report);
-        if (state.trailingDigits[0] != '\0' && characters::isDigit(piece.text[0]))
-            std::snprintf(report.cutBefore, sizeof report.cutBefore, "%s", state.trailingDigits);
-    }
-    return countPiece(state, piece, report.heading, longLine);
-}
-
-std::size_t passQuietLines(CheckState& state, const char* text, std::size_t available)
-{
-    using namespace vectors;
-    std::size_t lineStart = 0;     // of the line being looked at
-    std::size_t lastStart = 0;     // of the last line passed over
-    std::uint64_t lines = 0;
-    unsigned integers = 0;         // of that line so far
-    bool quiet = true;             // so far
-    Word lastDigits = 0;           // the chunk before's
-    for (std::size_t at = 0; at < available; at += 64) {
-        Word digits = 0, others = 0, newlines = 0;
-        for (std::size_t i = 0; i < 64; i += sizeof(Bytes)) {
-            const Bytes bytes = bytesAt(text + at + i);
-            const ByteMask digit = digitBytes(bytes);
-            digits |= maskBits(digit) << i;
-            others |= maskBits(~(digit | spaceBytes(bytes))) << i;
-            newlines |= maskBits(bytes == '\n') << i;
-        }
-        // Where a run of ten digits ends, and where each integer starts.
-        const Word tenDigits = tenDigitEnds(digits, lastDigits);
-        Word starts = digits & ~(digits << 1 | lastDigits >> 63);
-        Word bad = others | tenDigits;
-        lastDigits = digits;
-        std::size_t from = 0;  // the first bit of the chunk in the line
-        for (; newlines != 0; newlines &= newlines - 1) {
-            const auto end = static_cast<std::size_t>(std::countr_zero(newlines));
-            const Word line = (~Word{0} >> (63 - end)) & ~((Word{1} << from) - 1);
-            integers += static_cast<unsigned>(std::popcount(starts & line));
-            quiet = quiet && (bad & line) == 0;
-            if (!quiet || integers != kFields || at + end + 1 - lineStart > LineBuffer::kMaxPieceLength)
-                break;
-            ++lines;
-            lastStart = lineStart;
-            lineStart = at + end + 1;
-            integers = 0;
-            from = end + 1;
-        }
-        if (newlines != 0 || lineStart > available)
-            break;
-        const Word rest = from < 64 ? ~((Word{1} << from) - 1) : 0;
-        integers += static_cast<unsigned>(std::popcount(starts & rest));
-        quiet = quiet && (bad & rest) == 0;
-        if (!quiet || integers > kFields || at + 64 - lineStart > LineBuffer::kMaxPieceLength)
-            break;
-    }
-    if (lines > 0) {
-        state.pieces += lines;
-        state.dataPieces += lines;
-        state.dataLines += lines;
-        state.line += lines;
-        for (std::uint64_t& line : state.lastSupplied)
-            line = state.line - 1;
-        // The values that the next piece short of fields repeats: a quiet
-        // line's six integers are digits between blanks, none of more than
-        // nine digits.
-        const char* p = text + lastStart;
-        for (std::int32_t& value : state.lastValues) {
-            while (!characters::isDigit(*p))
-                ++p;
-            for (value = 0; characters::isDigit(*p); ++p)
-                value = value * 10 + (*p - '0');
-        }
-    }
-    return lineStart;
-}
-
-bool finishFile(CheckState& state, LongLine& longLine)
-{
-    if (state.linePieces == 0)
-        return false;
-    longLine = {state.line, state.lineLength, state.linePieces, state.lineHeadingPieces};
-    return state.linePieces > 1;
-}
-
-bool hasFinding(const PieceReport& report)
-{
-    if (report.heading)
-        return report.integers >= 3;
-    if (report.quiet)
-        return false;
-    if (report.integers < kFields || report.seventh || report.glued || report.cutBefore[0] != '\0')
-        return true;
-    for (int i = 0; i < report.integers; ++i)
-        if (report.found[i].beyond || (i > 0 && report.found[i].begin == report.found[i - 1].end))
-            return true;
-    return false;
-}
-
-void printFindings(const FindingSink& sink, const char* path, const LineBuffer& piece, const PieceReport& report)
-{
-    if (report.heading) {
-        if (report.integers >= 3) {
-            Text text = finding(path, report.line, report.column);
-            text.literal("read as a heading line and dropped, but holds ")
-                .number(static_cast<std::uint64_t>(report.held))
-                .literal(" integers as a data line does (is the heading missing?)");
-            emit(sink, text);
-        }
-        return;
-    }
-    if (report.quiet)
-        return;
-    if (report.cutBefore[0] != '\0') {
-        std::size_t digits = 0;
-        while (digits < 15 && characters::isDigit(piece.text[digits]))
-            ++digits;
-        Text text = finding(path, report.line, report.column);
-        text.literal("the number ").add(report.cutBefore).add(piece.text, digits)
-            .literal(" is cut in two by the end of the line piece before: it is read as ").add(report.cutBefore)
-            .literal(" and ").add(piece.text, digits);
-        emit(sink, text);
-    }
-    for (int i = 0; i < report.integers; ++i) {
-        const ScannedInteger& integer = report.found[i];
-        const std::size_t digits = integer.end - integer.begin;
-        if (i > 0 && integer.begin == report.found[i - 1].end) {
-            Text text = finding(path, report.line, report.column + integer.begin);
-            text.literal("a sign straight after a digit begins a new integer, ").add(piece.text + integer.begin, digits)
-                .literal(", read as ").add(fieldOf(i));
-            emit(sink, text);
-        }
-        if (integer.beyond) {
-            Text text = finding(path, report.line, report.column + integer.begin);
-            text.add(piece.text + integer.begin, digits).literal(" lies beyond 32 bits: ").add(fieldOf(i))
-                .literal(" is read as ").signedNumber(integer.value);
-            emit(sink, text);
-        }
-    }
-    if (report.seventh) {
-        Text text = finding(path, report.line, report.column + report.found[kFields].begin);
-        emit(sink, text.literal("a seventh integer, which is ignored with all that follows it"));
-    }
-    if (report.glued) {
-        Text text = finding(path, report.line, report.column + report.stopAt);
-        text.character(piece.text[report.stopAt])
+    text.clear();
+    const std::size_t at = noted.column - report.column;  // in the piece, for those in it
+    begin(text, path, noted.kind == Finding::LongLine ? report.longLine.line : report.line,
+          columns == Columns::Display ? noted.display : noted.column);
+    switch (noted.kind) {
+    case Finding::ShortLine:
+        addShortScan(text, piece, report);
+        break;
+    case Finding::SignAfterDigit:
+        addInteger(text.literal("a sign straight after a digit begins a new integer, "), piece,
+                   report.found[noted.subject]);
+        text.literal(", read as ").add(fieldOf(noted.subject));
+        break;
+    case Finding::Beyond32Bits:
+        addInteger(text, piece, report.found[noted.subject]);
+        text.literal(" lies beyond 32 bits: ").add(fieldOf(noted.subject)).literal(" is read as ")
+            .signedNumber(report.found[noted.subject].value);
+        break;
+    case Finding::SeventhInteger:
+        text.literal("a seventh integer, which is ignored with all that follows it");
+        break;
+    case Finding::GluedSixth:
+        text.character(piece.text[at])
             .literal(" ends the sixth integer, and is ignored with all that follows it: ").add(fieldOf(kFields - 1))
             .literal(" is written as ").signedNumber(report.found[kFields - 1].value);
-        emit(sink, text);
+        break;
+    case Finding::AfterSixth:
+        text.character(piece.text[at]).literal(" after the sixth integer, which is ignored with all that follows it");
+        break;
+    case Finding::CutNumber:
+        addCut(text, report);
+        break;
+    case Finding::LongLine:
+        addLongLine(text, report.longLine);
+        break;
+    case Finding::LoneReturn:
+        text.literal("a carriage return that ends no line: the conversion reads it as a blank, where an editor "
+                     "may begin a new line");
+        break;
+    case Finding::HeadingWithData:
+        text.literal("read as a heading line and dropped, but holds ")
+            .number(static_cast<std::uint64_t>(report.held))
+            .literal(" integers as a data line does (is the heading missing?)");
+        break;
+    case Finding::NotText:
+        text.literal("a NUL byte: the file is not text; its other findings are counted, not printed");
+        break;
+    case Finding::NoDataLine:
+        break;
     }
-    if (report.integers < kFields)
-        printShortScan(sink, path, piece, report);
+    text.literal("\n");
 }
 
-void countFindings(const PieceReport& report, FindingCounts& counts)
+void describeNoDataLine(Text& text, const char* path)
 {
-    if (report.heading) {
-        if (report.integers >= 3)
-            counts.add(Finding::HeadingWithData);
-        return;
-    }
-    if (report.quiet)
-        return;
-    for (int i = 0; i < report.integers; ++i) {
-        if (i > 0 && report.found[i].begin == report.found[i - 1].end)
-            counts.add(Finding::SignAfterDigit);
-        if (report.found[i].beyond)
-            counts.add(Finding::Beyond32Bits);
-    }
-    if (report.seventh)
-        counts.add(Finding::SeventhInteger);
-    if (report.glued)
-        counts.add(Finding::GluedSixth);
-    if (report.cutBefore[0] != '\0')
-        counts.add(Finding::CutNumber);
-    if (report.integers < kFields)
-        counts.add(Finding::ShortLine);
+    text.clear();
+    begin(text, path, 1, 1);
+    text.literal("no data line: the new spare file will hold the heading alone, no record\n");
+}
+
+bool lacksDataLine(const CheckState& state)
+{
+    return state.dataPieces == 0;
 }
 
 void describeCounts(const FindingCounts& counts, Text& text)
@@ -385,10 +528,13 @@ void describeCounts(const FindingCounts& counts, Text& text)
         {"integer beyond 32 bits", "integers beyond 32 bits"},
         {"seventh integer", "seventh integers"},
         {"sixth integer glued to a character", "sixth integers glued to a character"},
+        {"character after the sixth integer", "characters after the sixth integer"},
         {"number cut by a piece's end", "numbers cut by a piece's end"},
         {"long line", "long lines"},
+        {"carriage return that ends no line", "carriage returns that end no line"},
         {"heading line with data", "heading lines with data"},
-        {"file without a data line", "files without a data line"}};
+        {"file without a data line", "files without a data line"},
+        {"file that is not text", "files that are not text"}};
     const char* separator = "";
     for (int kind = 0; kind < kFindingKinds; ++kind) {
         if (counts.of[kind] == 0)
@@ -398,49 +544,21 @@ void describeCounts(const FindingCounts& counts, Text& text)
     }
 }
 
-void printNoDataLine(const FindingSink& sink, const char* path)
-{
-    Text text = finding(path, 1, 1);
-    emit(sink, text.literal("no data line: the new spare file will hold the heading alone, no record"));
-}
-
-void printLongLine(const FindingSink& sink, const char* path, const LongLine& longLine)
-{
-    const int data = longLine.pieces - longLine.headingPieces;
-    const char* const heading[] = {"", "the heading's second and ", "both of the heading's and "};
-    Text text = finding(path, longLine.line, 1);
-    text.number(longLine.length)
-        .add(longLine.carriageReturn ? " characters (the carriage return of its CRLF end counts)" : " characters")
-        .literal(" are too many for one line piece: the line is read as ")
-        .number(static_cast<std::uint64_t>(longLine.pieces)).literal(" pieces, ").add(heading[longLine.headingPieces])
-        .number(static_cast<std::uint64_t>(data)).add(data == 1 ? " data line" : " data lines")
-        .add(longLine.headingPieces == 2 && !longLine.last ? ", so line 2 is read as a data line" : "");
-    emit(sink, text);
-}
-
-Text& Text::add(const char* text, std::size_t count)
-{
-    const std::size_t room = sizeof bytes_ - 1 - used_;
-    count = count < room ? count : room;
-    std::memcpy(bytes_ + used_, text, count);
-    used_ += count;
-    bytes_[used_] = '\0';
-    return *this;
-}
-
-Text& Text::add(const char* text)
-{
-    return add(text, std::strlen(text));
-}
-
 Text& Text::number(std::uint64_t value)
 {
+    // Two digits at a time, from the last.
+    static constexpr char kPairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+                                     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+                                     "8081828384858687888990919293949596979899";
     char digits[24];
-    std::size_t count = 0;
-    do
-        digits[sizeof digits - ++count] = static_cast<char>('0' + value % 10);
-    while ((value /= 10) != 0);
-    return add(digits + sizeof digits - count, count);
+    char* first = digits + sizeof digits;
+    for (; value >= 100; value /= 100)
+        std::memcpy(first -= 2, kPairs + 2 * (value % 100), 2);
+    if (value >= 10)
+        std::memcpy(first -= 2, kPairs + 2 * value, 2);
+    else
+        *--first = static_cast<char>('0' + value);
+    return add(first, static_cast<std::size_t>(digits + sizeof digits - first));
 }
 
 Text& Text::signedNumber(std::int64_t value)

@@ -1,18 +1,23 @@
 // What the conversion's rules make of each line piece of an old spare file,
-// for tabfold-check: which fields a data line piece does not supply, and so
-// repeats from an earlier line, what ends its scan, which of its integers a
-// sign splits, lies beyond 32 bits or is ignored, and which lines are too
-// long for one piece.  It reads pieces as the conversion reads them
-// (readLinePiece) and scans them with the conversion's scanner, so that it
-// tells what tabfold does, never something else.
+// for tabfold-check: its account, computed once from the scanner's reading
+// and what the piece before left, with its findings in the order of their
+// columns: the fields a data line piece does not supply, and so repeats
+// from an earlier line, what ends its scan, which of its integers a sign
+// splits, lies beyond 32 bits or is ignored, the numbers a piece's end
+// cuts, the lines too long for one piece, the carriage returns that end no
+// line, and the file's first NUL byte.  It reads pieces as the conversion
+// reads them (readLinePiece) and scans them with the conversion's scanner,
+// so that it tells what tabfold does, never something else.
 #ifndef TABFOLD_SPARE_CHECK_HPP
 #define TABFOLD_SPARE_CHECK_HPP
 
 #include "scanner.hpp"
 #include "spare_file.hpp"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // The six fields a data line piece may supply: the left record's N1, N2 and
 // LINK#, then the right record's.
@@ -26,24 +31,87 @@ enum class ScanStop {
     PieceEnd,   // the piece ended, full, in the middle of the line
     Character,  // a character that no integer starts with, a NUL byte among them
     LoneSign,   // a sign with no digit after it
+    SignAtPieceEnd,  // a sign that ends the piece, in the middle of the line
 };
 
-// What one line piece gives the conversion.
-struct PieceReport {
+// The kinds of finding, in the order that a file's summary counts them.
+enum class Finding {
+    ShortLine,       // a data line piece of fewer than six integers
+    SignAfterDigit,  // a sign straight after a digit, which begins an integer
+    Beyond32Bits,    // an integer beyond 32 bits
+    SeventhInteger,  // a seventh integer, ignored
+    GluedSixth,      // a character straight after the sixth integer, ignored
+    AfterSixth,      // a character after the sixth integer and whitespace, ignored
+    CutNumber,       // a number, or a sign and its digits, parted by the end of a piece
+    LongLine,        // a line too long for one piece
+    LoneReturn,      // a carriage return that ends no line
+    HeadingWithData, // a heading piece of three integers or more
+    NoDataLine,      // a file with no data line
+    NotText,         // the file's first NUL byte
+};
+constexpr int kFindingKinds = 12;
+
+// One finding of a piece's account: its kind, where it stands in its line
+// (from 1, in bytes, and in screen columns, tabs every 8 and a UTF-8
+// character one column, when the check is asked for them), and which
+// integer of the piece it tells of, if any.
+struct Noted {
+    Finding kind;
+    std::size_t column;
+    std::size_t display;
+    int subject;
+};
+
+// How a piece took the part of a number, or the sign, that it ended with,
+// in the middle of its line.
+enum class CutFate {
+    Read,        // as an integer, into a field
+    Seventh,     // as its seventh integer, ignored
+    Ignored,     // after its sixth integer, with all that follows
+    NotReached,  // not at all: its scan had stopped before
+    StopsScan,   // a sign alone, at which its scan stopped
+    Heading,     // dropped with the heading
+};
+
+// A number, or a sign, at the end of a piece in the middle of a line: what
+// the next piece goes on with, when it begins with a digit.
+struct CutNumber {
+    char sign = '\0';          // its sign, if any
+    char digits[21] = {};       // its first twenty digits at most, NUL-terminated
+    std::uint64_t count = 0;    // how many digits it has in all, so far
+    std::uint64_t before = 0;   // of them, in the pieces before
+    CutFate fate = CutFate::NotReached;  // how the piece before took it
+    int field = 0;              // the field it was read into (Read)
+    std::int32_t value = 0;     // and the value written there
+    bool active = false;        // a piece ended with one
+};
+
+// A line of the file read as more than one piece, once it has ended.
+struct LongLine {
+    std::uint64_t line = 0;
+    std::size_t length = 0;    // its bytes, its newline included when it has one
+    int pieces = 0;
+    int headingPieces = 0;     // how many of them are the heading's
+    bool newline = false;      // it ends with a newline
+    bool carriageReturn = false;  // before it, of a CRLF line end
+    bool last = false;         // the file holds nothing after it
+};
+
+// The most findings that a piece may have: a carriage return at each of
+// its characters and the one before it, and a dozen more.
+constexpr int kMostFindings = static_cast<int>(LineBuffer::kMaxPieceLength) + 16;
+
+// What the conversion reads in one line piece.
+struct PieceReading {
     std::uint64_t line = 0;    // the line of the file that it belongs to, from 1
     std::size_t column = 0;    // where it begins in that line, from 1
     bool heading = false;      // one of the first two pieces, which are dropped
     int integers = 0;          // how many of the six the scan read
     int held = 0;              // of a heading piece: how many integers it holds
-    bool quiet = false;        // a quiet line (quietIntegers), which needs no look one by one
-    ScannedInteger found[kFields + 1];  // else those read, then a seventh when there is one
-    bool seventh = false;
-    bool glued = false;        // a character other than whitespace ends the sixth integer, at stopAt
-    // The digits of a number that the piece before ended with, in the middle
-    // of the line, when this piece begins with more: the number is cut in two.
-    char cutBefore[16] = {};
+    bool seventh = false;      // a seventh integer follows the six
     ScanStop stop = ScanStop::None;
-    std::size_t stopAt = 0;    // where it stopped, in the piece
+    std::size_t stopAt = 0;    // where the scan stopped, or what ends the sixth integer, in the piece
+    bool endsLine = false;     // with its newline, or the end of the file
     // For each field that the piece does not supply: the line that last
     // supplied it in the same pass, whose value it repeats, or 0 when no
     // line has yet (its value is then 0).
@@ -51,14 +119,16 @@ struct PieceReport {
     std::int32_t carried[kFields] = {};  // and the value it repeats
 };
 
-// A line of the file read as more than one piece, once it has ended.
-struct LongLine {
-    std::uint64_t line = 0;
-    std::size_t length = 0;    // its characters, before its newline
-    int pieces = 0;
-    int headingPieces = 0;     // how many of them are the heading's
-    bool carriageReturn = false;  // its last character, of a CRLF line end
-    bool last = false;         // the file holds nothing after it
+// The account of one line piece: what the conversion reads in it, and what
+// it comes to, its findings in the order of their columns, computed once.
+// Every use of the check (printing, counting, the verdict, the limit of
+// findings printed, the notice of a file that is not text) reads the list.
+struct PieceReport : PieceReading {
+    ScannedInteger found[kFields + 1];  // the integers read, then a seventh when there is one
+    CutNumber cut;             // the number that the piece before cut, with this piece's part (CutNumber)
+    LongLine longLine;         // the line that this piece ends, when it is long (LongLine)
+    int findings = 0;
+    Noted list[kMostFindings];
 };
 
 // Where a check of one old spare file stands: the line it is in, and which
@@ -66,11 +136,15 @@ struct LongLine {
 struct CheckState {
     std::uint64_t pieces = 0;          // every piece taken, the heading's too
     std::uint64_t line = 1;
-    std::size_t lineLength = 0;        // of the line so far
-    char lastCharacter = '\0';         // of the line so far
-    char trailingDigits[16] = {};      // the last of the line so far, when it ends in digits
+    std::size_t lineLength = 0;        // of the line so far, in bytes
+    std::size_t lineDisplay = 0;       // and in screen columns
     int linePieces = 0;
     int lineHeadingPieces = 0;
+    CutNumber trailing;                // what the line so far ends with
+    std::size_t pendingReturn = 0;     // a carriage return that ended the piece before: its column, or 0
+    std::size_t pendingDisplay = 0;
+    bool sawNul = false;               // the file's first NUL byte was told
+    bool screenColumns = false;        // findings get their screen columns too (else 0)
     std::uint64_t lastSupplied[kFields] = {};
     std::int32_t lastValues[kFields] = {};  // and the value it supplied
     // What the summary counts.
@@ -78,42 +152,20 @@ struct CheckState {
     std::uint64_t dataPieces = 0;
 };
 
-// Takes the next line piece of the file into state and tells what it gives
-// in report; fileEnds when the file ends right after it.  When the piece
-// ends its line and that line took more than one piece, longLine tells so
-// and the result is true.
-bool checkPiece(CheckState& state, const LineBuffer& piece, bool fileEnds, PieceReport& report, LongLine& longLine);
+// Takes the next line piece of the file into state and makes its account
+// in report; endsFile when the file holds nothing after it.
+void checkPiece(CheckState& state, const LineBuffer& piece, bool endsFile, PieceReport& report);
 
-// Takes, all at once, the whole lines at the start of the available
-// characters at text that are quiet data lines, with nothing to tell: a
-// single piece of six integers, quiet as quietIntegers says, which supply
-// every field.  Returns how many characters
-// they take; state must stand at the start of a line past the heading, and
-// a chunk of 64 characters past available must be readable.
+// Takes, all at once, the quiet lines (scanner.hpp) at the start of the
+// available characters at text, quiet data lines with nothing to tell,
+// which supply every field.  Returns how many characters they take; state
+// must stand at the start of a line past the heading, and a chunk of 64
+// characters past available must be readable.
 std::size_t passQuietLines(CheckState& state, const char* text, std::size_t available);
 
-// Ends the file's last line where it had no newline; true, with longLine told,
-// when that line took more than one piece.
-bool finishFile(CheckState& state, LongLine& longLine);
-
-// True when the report holds a finding: the heading looks like a data
-// line, or a data line piece supplies fewer than six integers, has a sign
-// straight after a digit, an integer beyond 32 bits or a seventh integer.
-bool hasFinding(const PieceReport& report);
-
-// The kinds of finding, as a file's summary counts them.
-enum class Finding {
-    ShortLine,       // a data line piece of fewer than six integers
-    SignAfterDigit,  // a sign straight after a digit, which begins an integer
-    Beyond32Bits,    // an integer beyond 32 bits
-    SeventhInteger,  // a seventh integer, ignored
-    GluedSixth,      // a character straight after the sixth integer, ignored
-    CutNumber,       // a number cut in two by the end of a piece
-    LongLine,        // a line too long for one piece
-    HeadingWithData, // a heading piece of three integers or more
-    NoDataLine,      // a file with no data line
-};
-constexpr int kFindingKinds = 9;
+// True when the file, checked to its end, has no data line: its conversion
+// holds no record (a finding of its own, at line 1).
+bool lacksDataLine(const CheckState& state);
 
 // How many findings of each kind a file has.
 struct FindingCounts {
@@ -122,9 +174,6 @@ struct FindingCounts {
     void add(Finding kind) { ++of[static_cast<int>(kind)]; }
 };
 
-// Counts the findings of the report into counts.
-void countFindings(const PieceReport& report, FindingCounts& counts);
-
 // A line of text, put together without the C library's printf, which took
 // most of the check's time on files with many findings; what does not fit
 // is cut off.
@@ -132,8 +181,16 @@ class Text {
 public:
     Text() { bytes_[0] = '\0'; }
 
-    Text& add(const char* text);
-    Text& add(const char* text, std::size_t count);
+    Text& add(const char* text) { return add(text, std::strlen(text)); }
+    Text& add(const char* text, std::size_t count)
+    {
+        const std::size_t room = sizeof bytes_ - 1 - used_;
+        count = count < room ? count : room;
+        std::memcpy(bytes_ + used_, text, count);
+        used_ += count;
+        bytes_[used_] = '\0';
+        return *this;
+    }
     // A literal, whose length the compiler knows.
     template <std::size_t size>
     Text& literal(const char (&text)[size])
@@ -147,6 +204,11 @@ public:
     // byte, or else its code.
     Text& character(char c);
 
+    void clear()
+    {
+        used_ = 0;
+        bytes_[0] = '\0';
+    }
     const char* data() const { return bytes_; }  // NUL-terminated
     std::size_t size() const { return used_; }
 
@@ -155,53 +217,49 @@ private:
     std::size_t used_ = 0;
 };
 
-// Where findings go, a whole line at a time: the caller's function, called
-// with its context.
-struct FindingSink {
-    void (*put)(void* context, const Text& line);
-    void* context;
-
-    void line(const Text& text) const { put(context, text); }
-};
-
 // Appends to text the counts of the kinds of finding that there are, as "1
 // short line, 2 signs after a digit", or nothing.
 void describeCounts(const FindingCounts& counts, Text& text);
 
-// Gives sink the findings of the report about the file at path, a line
-// each, PATH:LINE:COLUMN: warning: and what the conversion does; piece is
-// the piece that the report tells of.
-void printFindings(const FindingSink& sink, const char* path, const LineBuffer& piece, const PieceReport& report);
+// Which columns a finding gives: bytes, or screen columns.
+enum class Columns { Bytes, Display };
 
-// Gives sink the finding about a line too long for one piece.
-void printLongLine(const FindingSink& sink, const char* path, const LongLine& longLine);
+// Puts in text the line of the finding noted in the report about the file
+// at path, PATH:LINE:COLUMN: warning: and what the conversion does, with
+// its newline; piece is the piece that the report tells of.
+void describeFinding(Text& text, const char* path, const LineBuffer& piece, const PieceReport& report,
+                     const Noted& noted, Columns columns);
 
-// Gives sink the finding about a file that holds no data line, whose
+// Puts in text the finding about a file that holds no data line, whose
 // conversion holds no record.
-void printNoDataLine(const FindingSink& sink, const char* path);
+void describeNoDataLine(Text& text, const char* path);
 
 // How a check of an old spare file ended.
 enum class CheckEnd { Done, ReadFailed, Stopped };
 
 // Checks the old spare file that in reads, from its start, in pieces as the
 // conversion reads it.  Tells visitor.piece(piece, report) of every piece
-// it takes one at a time, visitor.quietLines(from, to) of the quiet data
-// line pieces it passes over at once (numbered from 0, the heading's
-// included: from is the first, to one past the last), and
-// visitor.longLine(longLine) of every line read as more than one piece,
-// once it has ended; each returns false to stop the check there.  Returns
-// how the check ended: at the end of the file, on a read error, or stopped.
+// it takes one at a time, with its account, and visitor.quietLines(from,
+// to) of the quiet data line pieces it passes over at once (numbered from
+// 0, the heading's included: from is the first, to one past the last);
+// each returns false to stop the check there.  Returns how the check
+// ended: at the end of the file, on a read error, or stopped.
 template <class Visitor>
 CheckEnd checkOldSpareFile(InputFile& in, CheckState& state, Visitor&& visitor)
 {
     LineBuffer piece;
     PieceReport report;
-    LongLine longLine;
+    unsigned idle = 0, wait = 0;
     for (;;) {
         // Most data lines are quiet: they are passed over a block at a time.
-        if (state.pieces >= 2 && state.linePieces == 0) {
+        // Where they are rare, a try that passes none costs more than the
+        // line: after one, twice as many lines as the last time, up to 64,
+        // are taken one at a time before the next try.
+        if (state.pieces >= 2 && state.linePieces == 0 && (wait == 0 || --wait == 0)) {
             const std::uint64_t from = state.pieces;
             in.consume(passQuietLines(state, in.data(), in.available()));
+            idle = state.pieces > from ? 0 : std::min(2 * idle + 1, 64u);
+            wait = idle + 1;
             if (state.pieces > from && !visitor.quietLines(from, state.pieces))
                 return CheckEnd::Stopped;
         }
@@ -209,18 +267,10 @@ CheckEnd checkOldSpareFile(InputFile& in, CheckState& state, Visitor&& visitor)
         if (read == ReadResult::Error)
             return CheckEnd::ReadFailed;
         if (read == ReadResult::End)
-            return finishFile(state, longLine) && !visitor.longLine(longLine) ? CheckEnd::Stopped : CheckEnd::Done;
-        // Only a piece without a newline may be the file's last.
-        const bool fileEnds = piece.text[piece.length - 1] != '\n' && in.available() == 0 && !in.refill();
-        const bool isLong = checkPiece(state, piece, fileEnds, report, longLine);
+            return CheckEnd::Done;
+        checkPiece(state, piece, in.available() == 0 && !in.refill(), report);
         if (!visitor.piece(piece, report))
             return CheckEnd::Stopped;
-        if (isLong) {
-            // A first line that takes the whole heading: is there a line 2?
-            longLine.last = longLine.headingPieces == 2 && in.available() == 0 && !in.refill();
-            if (!visitor.longLine(longLine))
-                return CheckEnd::Stopped;
-        }
     }
 }
 

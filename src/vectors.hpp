@@ -114,6 +114,17 @@ constexpr Word digitBytes(Word word)
     return bytesBetween(word, kFirstDigit, kLastDigit);
 }
 
+// How many bits of the word are set, in a few operations on every
+// processor (std::popcount is a call to a library where the compiler may
+// not use the instruction).
+constexpr int countBits(Word word)
+{
+    word -= (word >> 1) & 0x5555555555555555;
+    word = (word & 0x3333333333333333) + ((word >> 2) & 0x3333333333333333);
+    word = (word + (word >> 4)) & 0x0F0F0F0F0F0F0F0F;
+    return static_cast<int>((word * kOnes) >> 56);
+}
+
 // The value of the first count (1 to 8) bytes of the word, all digits.
 inline Word digitsValue(Word word, int count)
 {

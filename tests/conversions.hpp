@@ -168,18 +168,22 @@ struct ReferencePiece {
     std::size_t stopAt = 0;        // the first non-blank after the last integer
     bool endsLine = false;         // its newline, or the end of the file, follows
     bool endsFile = false;         // without a newline
-    std::string cut;               // the digits of a number that the piece before ended its line's part with
+    std::string cut;               // a number that the piece before cut: its sign and digits, then this piece's
 
     bool read(std::FILE* file)
     {
-        std::string tail;  // of the piece before, in the middle of its line: its last digits, fifteen at most
-        for (std::size_t i = length; !endsLine && i > 0 && tail.size() < 15 && std::isdigit(text[i - 1] & 0xFF); --i)
+        std::string tail;  // of the piece before, in the middle of its line: the sign and digits it ends with
+        for (std::size_t i = length; !endsLine && i > 0 && std::isdigit(text[i - 1] & 0xFF); --i)
             tail.insert(tail.begin(), text[i - 1]);
+        if (!endsLine && length > tail.size() && (text[length - tail.size() - 1] == '-' || text[length - tail.size() - 1] == '+'))
+            tail.insert(tail.begin(), text[length - tail.size() - 1]);
         const long before = std::ftell(file);
         if (std::fgets(text, 255, file) == nullptr)
             return false;
         length = static_cast<std::size_t>(std::ftell(file) - before);
-        cut = std::isdigit(text[0] & 0xFF) ? tail : "";
+        cut.clear();
+        for (std::size_t i = 0; !tail.empty() && std::isdigit(text[i] & 0xFF); ++i)
+            cut += i == 0 ? tail + text[i] : std::string(1, text[i]);
         const int next = std::getc(file);
         endsLine = text[length - 1] == '\n' || next == EOF;
         endsFile = text[length - 1] != '\n' && next == EOF;
@@ -229,19 +233,28 @@ inline std::string mismatch(std::uint64_t piece, const char* what)
     return "piece " + std::to_string(piece) + ": " + what;
 }
 
+// The first finding of the kind in the report, or nullptr.
+inline const Noted* noted(const PieceReport& report, Finding kind)
+{
+    const Noted* end = report.list + report.findings;
+    const Noted* found = std::find_if(report.list, end, [&](const Noted& n) { return n.kind == kind; });
+    return found == end ? nullptr : found;
+}
+
 // What the checker tells of one piece against what the reference sees, and
-// the records that the program's conversion wrote for it (left is the
-// left record's three fields, right the right's, previous those of the piece
-// before); returns the first difference, or nothing.
+// the records that the program's conversion wrote for it (written is the
+// left record's three fields, then the right's; before those of the piece
+// before); returns the first difference, or nothing.  Every value that a
+// finding names must be the one written in its field.
 inline std::string pieceDifferences(const PieceReport& report, const ReferencePiece& ref, std::uint64_t index,
                                     std::uint64_t line, const std::uint64_t* lastSupplied,
-                                    const std::int32_t* written, const std::int32_t* before)
+                                    const std::int32_t* written, const std::int32_t* before, bool quiet = false)
 {
     if (report.line != line || report.heading != (index < 2))
         return mismatch(index, "line");
     if (report.integers != std::min(ref.count, 6) || (!report.heading && report.seventh != (ref.count == 7)))
         return mismatch(index, "count");
-    for (int i = 0; i < report.integers && !report.quiet; ++i) {
+    for (int i = 0; i < report.integers && !quiet; ++i) {
         const ScannedInteger& found = report.found[i];
         if (found.beyond != ref.beyond(i) || found.value != ref.value(i) || found.begin != ref.begins[i] ||
             found.end != ref.ends[i])
@@ -249,27 +262,49 @@ inline std::string pieceDifferences(const PieceReport& report, const ReferencePi
     }
     if (report.heading)
         return report.held == ref.total ? "" : mismatch(index, "integers of the heading");
-    if (report.cutBefore != ref.cut)
+    const Noted* cut = noted(report, Finding::CutNumber);
+    const std::string told = cut == nullptr ? "" : std::string(report.cut.sign != '\0', report.cut.sign) + report.cut.digits;
+    const std::size_t refDigits = ref.cut.size() - (!ref.cut.empty() && !std::isdigit(ref.cut[0] & 0xFF));
+    if ((cut == nullptr) != ref.cut.empty() ||
+        (cut != nullptr && (report.cut.count == refDigits ? told != ref.cut.substr(0, told.size())
+                                                          : report.cut.count < refDigits)))
         return mismatch(index, "number cut");
-    if (report.quiet && (ref.count != 6 || ref.beyond(0) || ref.beyond(1) || ref.beyond(2) || ref.beyond(3) ||
+    if (cut != nullptr && (written[0] != report.found[0].value ||
+                           (report.cut.fate == CutFate::Read && before[report.cut.field] != report.cut.value)))
+        return mismatch(index, "value of a number cut");
+    if (quiet && (ref.count != 6 || ref.beyond(0) || ref.beyond(1) || ref.beyond(2) || ref.beyond(3) ||
                          ref.beyond(4) || ref.beyond(5) || !ref.endsLine))
         return mismatch(index, "quiet");
-    if (report.glued != (ref.count == 6 && ref.stopAt == ref.ends[5] && ref.stopAt < ref.length))
-        return mismatch(index, "glued sixth integer");
+    const bool after = ref.count == 6 && ref.stopAt < ref.length;
+    if ((noted(report, Finding::GluedSixth) != nullptr) != (after && ref.stopAt == ref.ends[5]) ||
+        (noted(report, Finding::AfterSixth) != nullptr) != (after && ref.stopAt != ref.ends[5]))
+        return mismatch(index, "character after the sixth integer");
+    const bool refSign = ref.text[ref.stopAt] == '-' || ref.text[ref.stopAt] == '+';
     if (report.integers < 6 &&
         (report.stopAt != ref.stopAt ||
          report.stop != (ref.stopAt == ref.length ? (ref.endsFile ? ScanStop::FileEnd
                                                      : ref.endsLine ? ScanStop::LineEnd
                                                                     : ScanStop::PieceEnd)
-                         : ref.text[ref.stopAt] == '-' || ref.text[ref.stopAt] == '+' ? ScanStop::LoneSign
-                                                                                     : ScanStop::Character)))
+                         : refSign && ref.stopAt + 1 == ref.length && !ref.endsLine ? ScanStop::SignAtPieceEnd
+                         : refSign                                                  ? ScanStop::LoneSign
+                                                                                    : ScanStop::Character)))
         return mismatch(index, "stop");
+    for (int i = 0; i < report.findings; ++i) {
+        const Noted& n = report.list[i];
+        if ((n.kind == Finding::SignAfterDigit || n.kind == Finding::Beyond32Bits) &&
+            written[n.subject] != report.found[n.subject].value)
+            return mismatch(index, "value of a finding");
+        if (i > 0 && n.column < report.list[i - 1].column)
+            return mismatch(index, "order of the findings");
+    }
+    if (noted(report, Finding::GluedSixth) != nullptr && written[5] != report.found[5].value)
+        return mismatch(index, "value of a glued sixth integer");
     for (int field = 0; field < 6; ++field) {
         const bool supplied = field < report.integers;
         const std::int32_t expected = supplied ? ref.value(field) : lastSupplied[field] == 0 ? 0 : before[field];
         if (!supplied && report.carriedFrom[field] != lastSupplied[field])
             return mismatch(index, "carried from");
-        if (!supplied && !report.quiet && report.carried[field] != expected)
+        if (!supplied && !quiet && report.carried[field] != expected)
             return mismatch(index, "value carried");
         if (written[field] != expected)
             return mismatch(index, "record written");
@@ -286,7 +321,6 @@ struct CheckVisitor {
 
     bool piece(const LineBuffer&, const PieceReport& report) { return onPiece(report), true; }
     bool quietLines(std::uint64_t from, std::uint64_t to) { return onQuietLines(from, to), true; }
-    bool longLine(const LongLine&) { return true; }
 };
 template <class OnPiece, class OnQuietLines>
 CheckVisitor(OnPiece, OnQuietLines) -> CheckVisitor<OnPiece, OnQuietLines>;  // (clang 14 deduces none for aggregates)
@@ -344,8 +378,7 @@ inline std::string checkDifferences(const std::string& bytes, std::size_t readSi
                        PieceReport quiet;
                        quiet.line = line;
                        quiet.integers = 6;
-                       quiet.quiet = true;
-                       found = pieceDifferences(quiet, ref, index, line, lastSupplied, written, before);
+                       found = pieceDifferences(quiet, ref, index, line, lastSupplied, written, before, true);
                    }
                }};
     require(checkOldSpareFile(in, state, comparer) == CheckEnd::Done, "check");

@@ -50,16 +50,22 @@ std::string randomInteger(std::mt19937& random)
 }
 
 // An old spare file of plain data lines and noisy ones (which the scanner
-// takes apart as sscanf does), now and then a line too long for one piece,
+// takes apart as sscanf does), now and then a line too long for one piece
+// (a number or a sign at the end of its first piece, or of the heading's),
 // a line of fewer integers, a CRLF line, a long first heading line or a
 // missing last newline.
 std::string randomOldFile(std::mt19937& random)
 {
-    std::string file = std::string(random() % 4 ? 8 : random() % 600, ' ') + "DS3\nN1  N2  LINK#\n";
+    // Now and then the heading's second line ends its piece in a number.
+    const std::string second =
+        random() % 8 ? "N1  N2  LINK#" : std::string(249 + random() % 5, 'x') + randomInteger(random) + " 6 7 8 9 10";
+    std::string file = std::string(random() % 4 ? 8 : random() % 600, ' ') + "DS3\n" + second + "\n";
     const int lines = random() % 80;
     for (int i = 0; i < lines; ++i) {
         const unsigned kind = random() % 8;
-        std::string line = kind == 0 ? std::string(random() % 600, ' ') : "";
+        // Blanks before the first integer: now and then so many that the
+        // piece ends in its sign or among its digits.
+        std::string line = kind == 0 ? std::string(random() % 2 ? 249 + random() % 5 : random() % 600, ' ') : "";
         const int integers = kind == 1 ? random() % 6 : 6;
         for (int field = 0; field < integers; ++field)
             line += randomInteger(random) + std::string(1 + random() % 3, ' ');
@@ -119,6 +125,16 @@ TEST(Differential, LinesAtTheEdgesOfWindowsPiecesAndBlocks)
             ASSERT_EQ(checkDifferences(file, InputFile::kBlockSize), "") << length << " ending at " << end;
         }
     }
+}
+
+// A sign alone or before its digits and a run of ten digits beyond 32 bits,
+// at every place of the quiet pass's chunks: neither line is quiet.
+TEST(Differential, SignsAndTenDigitsAtEveryPlaceOfAChunk)
+{
+    std::string file = "h\nh\n";
+    for (int pad = 0; pad < 64; ++pad)
+        file += std::string(pad, ' ') + "1 2 3 4 5 - 6\n" + std::string(pad, ' ') + "1 2 3 4 -5 2147483648\n";
+    ASSERT_EQ(checkDifferences(file, InputFile::kBlockSize), "");
 }
 
 // Each class of characters, as a character, a word and a vector of the

@@ -737,20 +737,27 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
                                    "line 3's 3; the right record's N1, N2 and LINK# repeat line 3's 4, 5 and 6\n";
     write("clean.txt", read(EXAMPLES_DIR "/old-spare.txt"));
     write("short.txt", "h\nh\n1 2 3 4 5 6\n7 8\n");
-    write("long.txt", "h\nh\n" + std::string(300, ' ') + "1 2 3 4 5 6\n");
+    write("long.txt", "h\nh\n1 2 3 4 5 6" + std::string(243, ' ') + "\n");  // 254 characters and the newline
     write("heading.txt", "1 2 3 4 5 6 7 8\n1 2 3 4 5 6\n1 2 3 4 5 6\n");
     write("cut.txt", "h\nh\n1 2 3");
-    write("one.txt", std::string(300, '7') + "\n");
+    write("one.txt", std::string(300, 'x'));
     write("crlf.txt", "h\nh\n1 2 3 4 5 6" + std::string(242, ' ') + "\r\n");
     write("empty.txt", "");
-    write("glued.txt", "h\nh\n1 2 3 4 5 6.5\n1 2 3 13 105 4,5\n");
+    write("glued.txt", "h\nh\n1 2 3 4 5 6.5\n1 2 3 13 105 4\x7f" "5\n1 2 3 4 5 6 - 7\n1 2 3 4 5 6 x 7 8\n");
+    const std::string blanks(240, ' ');  // a number at the end of the first piece of a line: ...
+    write("cuts.txt", "h\nh\n1 2 3 4 5" + blanks + "  -12345\n" + blanks + "          1234567 8 9 10 11 12\n" + blanks +
+          "             12 1 2 3 4 5\n1 2 3 4 5 " + std::string(300, '9') + "\n1 2 3 4 5" + blanks + "    -5\n");
+    write("heading-cut.txt", "h\n" + std::string(251, 'x') + "12345 6 7 8 9 10\n");
+    write("bin.txt", std::string("h\nh\n1 2 \0 3\n7 8\n", 16));
+    write("wide.txt", "h\nh\n1 2\r3 4 5 6\n\t\u03bb 7\n");
     write("cut-number.txt", "h\nh\n1 2 3 4 5 6" + std::string(240, ' ') + "1234567 8 9\n");
     write("signed.txt", "h\nh\n-1 -2 -3 -4 -5 -6\n+1 2 3 4 5 6\n");  // nothing to tell, but not quiet
     write("signs.txt", "h\nh\n1 2 3 4 5 99999999999\n10-20 3 4 5 6\n");
     write("shorts.txt", "h\nh\n" + repeated("7 8\n", 1000000));  // 4 MB, 16 blocks of findings
     write("seventh.txt", "h\nh\n1 2 3 4 5 6 99999999999\n1 2 3 4 5 6-7\n");
     write("-x", read(at("clean.txt")));
-    const std::string kCheckUsage = "usage: tabfold-check [-q] [--] spare2in1lineFile...\n";
+    const std::string kCheckUsage = "usage: tabfold-check [-q] [--max-findings N] [--columns=display] [--] "
+                                    "spare2in1lineFile...\n";
     // What the check prints of one file: its findings, then its summary.
     const auto checked = [](const std::string& file, const std::vector<std::string>& findings,
                             const std::string& summary) {
@@ -766,8 +773,18 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
     const std::string noData = "1:1: warning: no data line: the new spare file will hold the heading alone, no record";
     const std::string none = "are 0, no line having given them yet";
     const std::string seventh = "a seventh integer, which is ignored with all that follows it";
+    const std::string after = "after the sixth integer, which is ignored with all that follows it";
     const std::string glued = "ends the sixth integer, and is ignored with all that follows it: the right record's "
                               "LINK# is written as ";
+    const auto longLine = [](int line, int bytes) {
+        return std::to_string(line) + ":1: warning: " + std::to_string(bytes) + " bytes with its newline are too many "
+               "for one line piece of 254: the line is read as 2 pieces, ";
+    };
+    const std::string cut = " by the end of the line piece before: that piece ";
+    const auto repeats = [](int line, const std::string& right) {
+        return "then the end of the line: the left record's N2 and LINK# repeat line " + std::to_string(line) + "'s 2 and "
+               "3; the right record's N1, N2 and LINK# repeat line " + right;
+    };
     const std::string shortSummary = "2 data lines in 2 data line pieces, 1 line with findings: 1 short line\n";
     // The fault injected into clean.txt, named by its whole path, by strace.
     const std::string cleanPath = at("clean.txt").string();
@@ -795,22 +812,23 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
              "with findings"), "", 0},
         {"short-then-clean", {"short.txt", "clean.txt"}, "short.txt" + shortFound + "short.txt: " + shortSummary + clean,
          "", 1},
-        {"long-line", {"long.txt"}, checked("long.txt", {"3:1: warning: no integer, then the end of the line piece: the "
-             "left record's N1, N2 and LINK# " + none + "; the right record's N1, N2 and LINK# " + none, "3:1: warning: "
-             "311 characters are too many for one line piece: the line is read as 2 pieces, 2 data lines"}, "1 data "
-             "line in 2 data line pieces, 1 line with findings: 1 short line, 1 long line"), "", 1},
+        {"long-line", {"long.txt"}, checked("long.txt", {"3:1: warning: 255 bytes with its newline are too many for one "
+             "line piece of 254: the line is read as 2 pieces, 2 data lines", "3:255: warning: no integer, then the end "
+             "of the line: the left record's N1, N2 and LINK# repeat line 3's 1, 2 and 3; the right record's N1, N2 and "
+             "LINK# repeat line 3's 4, 5 and 6"}, "1 data line in 2 data line pieces, 1 line with findings: 1 short line, "
+             "1 long line"), "", 1},
         {"heading-of-data", {"heading.txt"}, checked("heading.txt", {heading(1, 8), heading(2, 6)}, "1 data line in 1 "
              "data line piece, 2 lines with findings: 2 heading lines with data"), "", 1},
         {"end-of-file", {"cut.txt"}, checked("cut.txt", {"3:1: warning: 3 integers of 6, then the end of the file: the "
              "right record's N1, N2 and LINK# " + none}, "1 data line in 1 data line piece, 1 line with findings: 1 "
              "short line"), "", 1},
-        {"one-long-line", {"one.txt"}, checked("one.txt", {"1:1: warning: 300 characters are too many for one line "
-             "piece: the line is read as 2 pieces, both of the heading's and 0 data lines", noData}, "0 data lines in 0 "
+        {"one-long-line", {"one.txt"}, checked("one.txt", {"1:1: warning: 300 bytes are too many for one line piece of "
+             "254: the line is read as 2 pieces, both of the heading's and 0 data lines", noData}, "0 data lines in 0 "
              "data line pieces, 1 line with findings: 1 long line, 1 file without a data line"), "", 1},
-        {"crlf-too-long", {"crlf.txt"}, checked("crlf.txt", {"3:255: warning: no integer, then the end of the line: the "
-             "left record's N1, N2 and LINK# repeat line 3's 1, 2 and 3; the right record's N1, N2 and LINK# repeat "
-             "line 3's 4, 5 and 6", "3:1: warning: 254 characters (the carriage return of its CRLF end counts) are too "
-             "many for one line piece: the line is read as 2 pieces, 2 data lines"}, "1 data line in 2 data line pieces, "
+        {"crlf-too-long", {"crlf.txt"}, checked("crlf.txt", {"3:1: warning: 255 bytes with its CRLF end are too many for "
+             "one line piece of 254: the line is read as 2 pieces, 2 data lines", "3:255: warning: no integer, then the "
+             "end of the line: the left record's N1, N2 and LINK# repeat line 3's 1, 2 and 3; the right record's N1, N2 "
+             "and LINK# repeat line 3's 4, 5 and 6"}, "1 data line in 2 data line pieces, "
              "1 line with findings: 1 short line, 1 long line"), "", 1},
         {"empty", {"empty.txt"}, checked("empty.txt", {noData}, "0 data lines in 0 data line pieces, 1 line with "
              "findings: 1 file without a data line"), "", 1},
@@ -823,15 +841,53 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
              "right record's LINK# is read as 2147483647", "4:3: warning: a sign straight after a digit begins a new "
              "integer, -20, read as the left record's N2"}, "2 data lines in 2 data line pieces, 2 lines with findings: "
              "1 sign after a digit, 1 integer beyond 32 bits"), "", 1},
-        {"glued-sixth", {"glued.txt"}, checked("glued.txt", {"3:12: warning: '.' " + glued + "6", "4:15: warning: ',' " +
-             glued + "4"}, "2 data lines in 2 data line pieces, 2 lines with findings: 2 sixth integers glued to a "
-             "character"), "", 1},
-        {"cut-number", {"cut-number.txt"}, checked("cut-number.txt", {"3:252: warning: " + seventh, "3:255: warning: the "
-             "number 1234567 is cut in two by the end of the line piece before: it is read as 123 and 4567", "3:255: "
-             "warning: 3 integers of 6, then the end of the line: the right record's N1, N2 and LINK# repeat line 3's "
-             "4, 5 and 6", "3:1: warning: 262 characters are too many for one line piece: the line is read as 2 "
-             "pieces, 2 data lines"}, "1 data line in 2 data line pieces, 1 line with findings: 1 short line, 1 "
+        {"glued-sixth", {"glued.txt"}, checked("glued.txt", {"3:12: warning: '.' " + glued + "6", "4:15: warning: the byte 0x7F " +
+             glued + "4", "5:13: warning: '-' " + after, "6:13: warning: 'x' " + after}, "4 data lines in 4 data line "
+             "pieces, 4 lines with findings: 2 sixth integers glued to a character, 2 characters after the sixth "
+             "integer"), "", 1},
+        {"cut-number", {"cut-number.txt"}, checked("cut-number.txt", {longLine(3, 263) + "2 data lines", "3:252: warning: "
+             + seventh, "3:255: warning: the number 1234567 is cut in two" + cut + "ignores its part, a seventh integer; "
+             "this one reads 4567 as the left record's N1", "3:255: warning: 3 integers of 6, then the end of the line: "
+             "the right record's N1, N2 and LINK# repeat line 3's 4, 5 and 6"}, "1 data line in 2 data line pieces, 1 line with findings: 1 short line, 1 "
              "seventh integer, 1 number cut by a piece's end, 1 long line"), "", 1},
+        // A number, or a sign, that the end of a piece parts is told with the values written, whatever comes next.
+        {"cut-numbers", {"cuts.txt", "heading-cut.txt"}, checked("cuts.txt", {longLine(3, 258) + "2 data lines", "3:255: "
+             "warning: the number -12345 is cut in two" + cut + "reads -12 as the right record's LINK#; this one reads 345 "
+             "as the left record's N1", "3:255: warning: 1 integer of 6, " + repeats(3, "3's 4, 5 and -12"), longLine(4,
+             271) + "2 data lines", "4:1: warning: 1 integer of 6, then the end of the line piece: the left record's N2 "
+             "and LINK# repeat line 3's 2 and 3; the right record's N1, N2 and LINK# repeat line 3's 4, 5 and -12", "4:255: "
+             "warning: the number 1234567 is cut in two" + cut + "reads 1234 as the left record's N1; this one reads 567 "
+             "as the left record's N1", longLine(5, 266) + "2 data lines", "5:1: warning: 1 integer of 6, then the end of "
+             "the line piece: the left record's N2 and LINK# repeat line 4's 8 and 9; the right record's N1, N2 and LINK# "
+             "repeat line 4's 10, 11 and 12", "5:255: warning: the number 12 is cut in two" + cut + "reads 1 as the left "
+             "record's N1; this one reads 2 as the left record's N1", longLine(6, 311) + "2 data lines", "6:11: warning: "
+             "999999999999... (244 digits) lies beyond 32 bits: the right record's LINK# is read as 2147483647", "6:255: "
+             "warning: the number 999999999999... (300 digits) is cut in two" + cut + "reads 2147483647 as the right "
+             "record's LINK#; this one reads 2147483647 as the left record's N1", "6:255: warning: 999999999999... (56 "
+             "digits) lies beyond 32 bits: the left record's N1 is read as 2147483647", "6:255: warning: 1 integer of 6, "
+             + repeats(6, "6's 4, 5 and 2147483647"), longLine(7, 256) + "2 data lines", "7:254: warning: 5 integers of "
+             "6, then '-' at the end of the line piece, which stops the scan: the right record's LINK# repeats line 6's "
+             "2147483647", "7:255: warning: the sign '-' is parted from its digits 5 by the end of the line piece "
+             "before: that piece's scan stops at the sign; this one reads 5 as the left record's N1", "7:255: warning: 1 "
+             "integer of 6, then the end of the line: the left record's N2 and LINK# repeat line 7's 2 and 3; the right "
+             "record's N1 and N2 repeat line 7's 4 and 5; the right record's LINK# repeats line 6's 2147483647"}, "5 data "
+             "lines in 10 data line pieces, 5 lines with findings: 6 short lines, 2 integers "
+             "beyond 32 bits, 5 numbers cut by a piece's end, 5 long lines") + checked("heading-cut.txt", {longLine(2, 268)
+             + "the heading's second and 1 data line", "2:255: warning: the number 12345 is cut in two" + cut + "is "
+             "dropped with the heading; this one reads 45 as the left record's N1"}, "1 data line in 1 data line piece, "
+             "1 line with findings: 1 number cut by a piece's end, 1 long line"), "", 1},
+        // What follows a NUL byte is counted, not printed; at most N findings are printed, all counted.
+        {"not-text", {"--max-findings", "2", "bin.txt", "glued.txt"}, checked("bin.txt", {"3:5: warning: a NUL byte: the "
+             "file is not text; its other findings are counted, not printed"}, "2 data lines in 2 data line pieces, 2 "
+             "lines with findings: 2 short lines, 1 file that is not text") + checked("glued.txt", {"3:12: warning: '.' "
+             + glued + "6", "4:15: warning: the byte 0x7F " + glued + "4"}, "4 data lines in 4 data line pieces, 4 lines with "
+             "findings: 2 sixth integers glued to a character, 2 characters after the sixth integer"), "", 1},
+        // Columns on the screen: a tab to the next multiple of 8, a UTF-8 character one column.
+        {"display-columns", {"wide.txt", "--columns=display"}, checked("wide.txt", {"3:4: warning: a carriage return that "
+             "ends no line: the conversion reads it as a blank, where an editor may begin a new line", "4:9: warning: no "
+             "integer, then the byte 0xCE, which stops the scan: the left record's N1, N2 and LINK# repeat line 3's 1, 2 "
+             "and 3; the right record's N1, N2 and LINK# repeat line 3's 4, 5 and 6"}, "2 data lines in 2 data line "
+             "pieces, 2 lines with findings: 1 short line, 1 carriage return that ends no line"), "", 1},
         // A seventh integer is ignored, whatever it is.
         {"seventh-integer", {"seventh.txt"}, checked("seventh.txt", {"3:13: warning: " + seventh, "4:12: warning: " +
              seventh}, "2 data lines in 2 data line pieces, 2 lines with findings: 2 seventh integers"), "", 1},
@@ -846,11 +902,16 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
         {"no-arguments", {}, "", kCheckUsage, 2},
         // Options, then the files; - is standard input, -- ends the options.
         {"version", {"--version"}, "tabfold-check 1.0.0\n", "", 0},
-        {"help", {"--help", "clean.txt"}, kCheckUsage + "Tells, line by line", "", 0, {}, false, true},
+        {"help", {"clean.txt", "-h"}, kCheckUsage + "Tells, line by line", "", 0, {}, false, true},
         {"unknown-option", {"-x", "clean.txt"}, "", "tabfold-check: unknown option -x\n" + kCheckUsage, 2},
+        {"option-without-value", {"clean.txt", "--max-findings"}, "", "tabfold-check: --max-findings needs a number\n"
+             + kCheckUsage, 2},
         {"options-ended", {"--", "-x"}, "-x" + clean.substr(9), "", 0},
-        {"quiet-standard-input", {"-q", "-"}, "-: " + shortSummary, "", 1,
+        {"quiet-standard-input", {"-", "-q"}, "-: " + shortSummary, "", 1,
          {"sh", "-c", "\"$0\" \"$@\" <short.txt"}, true},
+        // Refused as tabfold refuses them: no regular file, no stream.
+        {"dev-null", {"/dev/null", "-"}, "", "tabfold-check: can not open /dev/null: not a regular file\ntabfold-check: "
+         "can not open -: not a regular file\n", 2, {"sh", "-c", "\"$0\" \"$@\" </dev/null"}, true},
         {"dev-full", {"clean.txt"}, "", "tabfold-check: can not write standard output\n", 2,
          {"sh", "-c", "\"$0\" \"$@\" >/dev/full"}, true},
     };
