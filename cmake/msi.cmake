@@ -21,4 +21,15 @@ string(JOIN "\t" row PATH "=-*PATH" "[~];[INSTALLDIR]" tabfold)
 file(WRITE ${table} "Environment\tName\tValue\tComponent_\ns72\tl255\tL255\ts72\n"
                     "Environment\tEnvironment\n${row}\n")
 execute_process(COMMAND ${msibuild} ${msi} -i ${table} COMMAND_ERROR_IS_FATAL ANY)
+# wixl's upgrade of an earlier version leaves out the same version (a
+# rebuild, or the other processor's MSI), which would then stand beside it
+# as a second product: 512 takes the version itself in (VersionMaxInclusive).
+find_program(msiinfo msiinfo REQUIRED)
+execute_process(COMMAND ${msiinfo} export ${msi} Upgrade OUTPUT_VARIABLE upgrade COMMAND_ERROR_IS_FATAL ANY)
+string(REPLACE "\t1\t\tWIX_UPGRADE_DETECTED" "\t513\t\tWIX_UPGRADE_DETECTED" same "${upgrade}")
+if(same STREQUAL upgrade)
+    message(FATAL_ERROR "the MSI's Upgrade table is not as wixl writes it:\n${upgrade}")
+endif()
+file(WRITE ${CPACK_TOPLEVEL_DIRECTORY}/Upgrade.idt "${same}")
+execute_process(COMMAND ${msibuild} ${msi} -i ${CPACK_TOPLEVEL_DIRECTORY}/Upgrade.idt COMMAND_ERROR_IS_FATAL ANY)
 message(STATUS "package: ${msi} generated.")
