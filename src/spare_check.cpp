@@ -19,9 +19,9 @@ namespace {
 constexpr const char* kFieldNames[kFields] = {"N1", "N2", "LINK#", "N1", "N2", "LINK#"};
 
 // The field that the integer at index (from 0) fills, as a person names it.
-const char* fieldOf(int index)
+std::string_view fieldOf(int index)
 {
-    static constexpr const char* kNames[kFields] = {
+    static constexpr std::string_view kNames[kFields] = {
         "the left record's N1",  "the left record's N2",  "the left record's LINK#",
         "the right record's N1", "the right record's N2", "the right record's LINK#"};
     return kNames[index];
@@ -445,14 +445,14 @@ void addLongLine(Text& text, const LongLine& longLine)
 
 // A finding's line up to its message, as compilers print a warning: the
 // path, the line and the column (from 1), and the word warning.
-void begin(Text& text, const char* path, std::uint64_t line, std::size_t column)
+void begin(Text& text, std::string_view path, std::uint64_t line, std::size_t column)
 {
     text.add(path).literal(":").number(line).literal(":").number(column).literal(": warning: ");
 }
 
 }  // namespace
 
-void describeFinding(Text& text, const char* path, const LineBuffer& piece, const PieceReport& report,
+void describeFinding(Text& text, std::string_view path, const LineBuffer& piece, const PieceReport& report,
                      const Noted& noted, Columns columns)
 {
     text.clear();
@@ -546,19 +546,53 @@ void describeCounts(const FindingCounts& counts, Text& text)
 
 Text& Text::number(std::uint64_t value)
 {
-    // Two digits at a time, from the last.
     static constexpr char kPairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
                                      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
                                      "8081828384858687888990919293949596979899";
-    char digits[24];
-    char* first = digits + sizeof digits;
-    for (; value >= 100; value /= 100)
-        std::memcpy(first -= 2, kPairs + 2 * (value % 100), 2);
+    static constexpr std::uint64_t kTens[20] = {1,
+                                                10,
+                                                100,
+                                                1000,
+                                                10000,
+                                                100000,
+                                                1000000,
+                                                10000000,
+                                                100000000,
+                                                1000000000,
+                                                10000000000,
+                                                100000000000,
+                                                1000000000000,
+                                                10000000000000,
+                                                100000000000000,
+                                                1000000000000000,
+                                                10000000000000000,
+                                                100000000000000000,
+                                                1000000000000000000,
+                                                10000000000000000000u};
+    // Its digits: the power of ten below its highest bit, or one more.
+    const int bits = 64 - std::countl_zero(value | 1);
+    const auto below = static_cast<std::size_t>(bits * 1233 >> 12);  // 1233 / 4096: log10(2), a little over
+    const std::size_t count = below + ((value | 1) >= kTens[below]);
+    if (count > sizeof bytes_ - 1 - used_)
+        return *this;  // cut off with what does not fit
+    // Then four digits at a time, from the last, in place, and two.
+    char* last = bytes_ + used_ + count;
+    used_ += count;
+    *last = '\0';
+    for (; value >= 10000; value /= 10000) {
+        const auto four = static_cast<unsigned>(value % 10000);
+        std::memcpy(last -= 2, kPairs + 2 * (four % 100), 2);
+        std::memcpy(last -= 2, kPairs + 2 * (four / 100), 2);
+    }
+    if (value >= 100) {
+        std::memcpy(last -= 2, kPairs + 2 * (value % 100), 2);
+        value /= 100;
+    }
     if (value >= 10)
-        std::memcpy(first -= 2, kPairs + 2 * value, 2);
+        std::memcpy(last - 2, kPairs + 2 * value, 2);
     else
-        *--first = static_cast<char>('0' + value);
-    return add(first, static_cast<std::size_t>(digits + sizeof digits - first));
+        last[-1] = static_cast<char>('0' + value);
+    return *this;
 }
 
 Text& Text::signedNumber(std::int64_t value)

@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 // The six fields a data line piece may supply: the left record's N1, N2 and
 // LINK#, then the right record's.
@@ -182,11 +183,15 @@ public:
     Text() { bytes_[0] = '\0'; }
 
     Text& add(const char* text) { return add(text, std::strlen(text)); }
+    Text& add(std::string_view text) { return add(text.data(), text.size()); }
     Text& add(const char* text, std::size_t count)
     {
         const std::size_t room = sizeof bytes_ - 1 - used_;
-        count = count < room ? count : room;
-        std::memcpy(bytes_ + used_, text, count);
+        // (Two copies, so that a literal's, of a size known, is inlined.)
+        if (count <= room)
+            std::memcpy(bytes_ + used_, text, count);
+        else
+            std::memcpy(bytes_ + used_, text, count = room);
         used_ += count;
         bytes_[used_] = '\0';
         return *this;
@@ -227,7 +232,7 @@ enum class Columns { Bytes, Display };
 // Puts in text the line of the finding noted in the report about the file
 // at path, PATH:LINE:COLUMN: warning: and what the conversion does, with
 // its newline; piece is the piece that the report tells of.
-void describeFinding(Text& text, const char* path, const LineBuffer& piece, const PieceReport& report,
+void describeFinding(Text& text, std::string_view path, const LineBuffer& piece, const PieceReport& report,
                      const Noted& noted, Columns columns);
 
 // Puts in text the finding about a file that holds no data line, whose

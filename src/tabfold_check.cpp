@@ -18,6 +18,7 @@
 #include <cstring>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 #include <utility>
 
 namespace {
@@ -135,7 +136,7 @@ public:
         lastLine_ = 1;
         if (printing()) {
             Text text;
-            describeNoDataLine(text, path_);
+            describeNoDataLine(text, path_.data());
             put(text, Finding::NoDataLine);
         }
     }
@@ -175,7 +176,7 @@ private:
     }
 
     Output& out_;
-    const char* path_;
+    std::string_view path_;  // (its length taken once: it begins every finding)
     const Options& options_;
     std::uint64_t lastLine_ = 0;
     std::uint64_t printed_ = 0;

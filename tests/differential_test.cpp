@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -135,6 +136,29 @@ TEST(Differential, SignsAndTenDigitsAtEveryPlaceOfAChunk)
     for (int pad = 0; pad < 64; ++pad)
         file += std::string(pad, ' ') + "1 2 3 4 5 - 6\n" + std::string(pad, ' ') + "1 2 3 4 -5 2147483648\n";
     ASSERT_EQ(checkDifferences(file, InputFile::kBlockSize), "");
+}
+
+// The check's numbers (lines, columns, values, counts) are written as
+// printf writes them: every power of ten and its neighbours, and many more.
+TEST(Differential, NumbersAreWrittenAsPrintfWritesThem)
+{
+    std::vector<std::uint64_t> values = {0, ~std::uint64_t{0}};
+    std::uint64_t ten = 1;
+    for (int power = 1; power < 20; ++power) {
+        ten *= 10;
+        values.insert(values.end(), {ten - 1, ten, ten + 1});
+    }
+    std::mt19937_64 random(2026);
+    for (int i = 0; i < 100000; ++i)
+        values.push_back(random() >> random() % 64);
+    for (const std::uint64_t value : values) {
+        char expected[48];
+        std::snprintf(expected, sizeof expected, "%llu %lld", static_cast<unsigned long long>(value),
+                      static_cast<long long>(value));
+        Text text;
+        text.number(value).literal(" ").signedNumber(static_cast<std::int64_t>(value));
+        ASSERT_STREQ(text.data(), expected);
+    }
 }
 
 // Each class of characters, as a character, a word and a vector of the
