@@ -147,7 +147,9 @@ int scanWindowIntegers(const char* text, const char* limit, ScannedInteger* inte
         const int digits = std::countr_one(chunk.digits >> start);
         const bool sign = start > 0 && isSign(text[start - 1]);
         const bool negative = sign && text[start - 1] == kMinus;
-        const Word magnitude = magnitudeOf(text + start, digits, limit);
+        // (Within the window, eight characters past any digit are readable.)
+        const Word magnitude = digits <= 8 ? digitsValue(wordAt(text + start), digits)
+                                           : magnitudeOf(text + start, digits, limit);
         integers[filled] = {static_cast<std::size_t>(start - sign), static_cast<std::size_t>(start + digits),
                             saturated(negative, magnitude), beyond32Bits(negative, magnitude)};
     }

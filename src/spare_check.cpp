@@ -107,10 +107,12 @@ void scanDataPiece(CheckState& state, const LineBuffer& piece, bool endsFile, Pi
 // integer.
 void noteCut(const CheckState& state, const LineBuffer& piece, PieceReport& report)
 {
+    if (!state.trailing.active || report.heading)
+        return;
     std::size_t digits = 0;
     while (digits < piece.length && characters::isDigit(piece.text[digits]))
         ++digits;
-    if (!state.trailing.active || digits == 0 || report.heading)
+    if (digits == 0)
         return;
     report.cut = state.trailing;
     std::size_t shown = std::strlen(report.cut.digits);
