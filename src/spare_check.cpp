@@ -507,14 +507,14 @@ void describeFinding(Text& text, std::string_view path, const LineBuffer& piece,
     case Finding::NoDataLine:
         break;
     }
-    text.literal("\n");
+    text.endLine();
 }
 
 void describeNoDataLine(Text& text, const char* path)
 {
     text.clear();
     begin(text, path, 1, 1);
-    text.literal("no data line: the new spare file will hold the heading alone, no record\n");
+    text.literal("no data line: the new spare file will hold the heading alone, no record").endLine();
 }
 
 bool lacksDataLine(const CheckState& state)
@@ -546,11 +546,35 @@ void describeCounts(const FindingCounts& counts, Text& text)
     }
 }
 
-Text& Text::number(std::uint64_t value)
+namespace {
+
+// Writes the count decimal digits of value to digits, four at a time from
+// the last, then two.
+void putDigits(char* digits, std::size_t count, std::uint64_t value)
 {
     static constexpr char kPairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
                                      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
                                      "8081828384858687888990919293949596979899";
+    char* last = digits + count;
+    for (; value >= 10000; value /= 10000) {
+        const auto four = static_cast<unsigned>(value % 10000);
+        std::memcpy(last -= 2, kPairs + 2 * (four % 100), 2);
+        std::memcpy(last -= 2, kPairs + 2 * (four / 100), 2);
+    }
+    if (value >= 100) {
+        std::memcpy(last -= 2, kPairs + 2 * (value % 100), 2);
+        value /= 100;
+    }
+    if (value >= 10)
+        std::memcpy(last - 2, kPairs + 2 * value, 2);
+    else
+        last[-1] = static_cast<char>('0' + value);
+}
+
+}  // namespace
+
+Text& Text::number(std::uint64_t value)
+{
     static constexpr std::uint64_t kTens[20] = {1,
                                                 10,
                                                 100,
@@ -575,25 +599,14 @@ Text& Text::number(std::uint64_t value)
     const int bits = 64 - std::countl_zero(value | 1);
     const auto below = static_cast<std::size_t>(bits * 1233 >> 12);  // 1233 / 4096: log10(2), a little over
     const std::size_t count = below + ((value | 1) >= kTens[below]);
-    if (count > sizeof bytes_ - 1 - used_)
-        return *this;  // cut off with what does not fit
-    // Then four digits at a time, from the last, in place, and two.
-    char* last = bytes_ + used_ + count;
+    if (count > sizeof bytes_ - 1 - used_) {
+        char digits[20];
+        putDigits(digits, count, value);
+        return add(digits, count);  // its first digits, as many as fit
+    }
+    putDigits(bytes_ + used_, count, value);
     used_ += count;
-    *last = '\0';
-    for (; value >= 10000; value /= 10000) {
-        const auto four = static_cast<unsigned>(value % 10000);
-        std::memcpy(last -= 2, kPairs + 2 * (four % 100), 2);
-        std::memcpy(last -= 2, kPairs + 2 * (four / 100), 2);
-    }
-    if (value >= 100) {
-        std::memcpy(last -= 2, kPairs + 2 * (value % 100), 2);
-        value /= 100;
-    }
-    if (value >= 10)
-        std::memcpy(last - 2, kPairs + 2 * value, 2);
-    else
-        last[-1] = static_cast<char>('0' + value);
+    bytes_[used_] = '\0';
     return *this;
 }
 

@@ -202,6 +202,14 @@ public:
     {
         return add(text, size - 1);
     }
+    // Its newline, in place of its last character when it is full, so that
+    // a line cut off still ends.
+    Text& endLine()
+    {
+        if (used_ == sizeof bytes_ - 1)
+            --used_;
+        return literal("\n");
+    }
     // In decimal, as %d writes it.
     Text& number(std::uint64_t value);
     Text& signedNumber(std::int64_t value);

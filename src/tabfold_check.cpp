@@ -42,7 +42,7 @@ int complain(Failure failure, const char* path, int error = 0)
     text.add(hole + 2, std::strlen(hole + 2) - 1);  // less the newline
     if (error != 0)
         text.literal(": ").add(reasonOf(error));
-    printError("%s", text.literal("\n").data());
+    printError("%s", text.endLine().data());
     return kStatusTrouble;
 }
 
@@ -85,7 +85,7 @@ void printSummary(Output& out, const char* path, const CheckState& state, std::u
         .number(linesWithFindings).add(linesWithFindings == 1 ? " line with findings" : " lines with findings");
     if (linesWithFindings > 0)
         describeCounts(counts, text.literal(": "));
-    text.literal("\n");
+    text.endLine();
     out.put(text.data(), text.size());
 }
 

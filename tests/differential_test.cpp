@@ -161,6 +161,17 @@ TEST(Differential, NumbersAreWrittenAsPrintfWritesThem)
     }
 }
 
+// A line that does not fit the check's text (a long path on Windows) keeps
+// its first characters, the first digits of a number among them, and still
+// ends with its newline, so that no finding runs into the next.
+TEST(Differential, ATextCutOffKeepsWhatFitsAndEndsItsLine)
+{
+    const std::string filler(8191 - 3, 'x');
+    Text text;
+    text.add(filler).number(123456).literal(":").number(7).endLine();
+    EXPECT_EQ(std::string(text.data()).substr(filler.size()), "12\n");
+}
+
 // Each class of characters, as a character, a word and a vector of the
 // program see it, is the C library's in the "C" locale, for every byte.
 TEST(Differential, CharacterClassesAreTheCLibrarys)
