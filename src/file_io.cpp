@@ -172,12 +172,6 @@ bool OutputFile::flush()
     return writeAll(buffer_.get(), pending);
 }
 
-bool OutputFile::close()
-{
-    const bool flushed = flush();
-    return file_.close() && flushed;
-}
-
 FileHandle OutputFile::release()
 {
     failed_ = true;

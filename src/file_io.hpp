@@ -144,8 +144,6 @@ public:
     void commit(std::size_t count) { used_ += count; }
     // Writes out everything buffered; false when a write has failed.
     bool flush();
-    // Flushes and closes the file; false when either failed.
-    bool close();
     // Gives the file up, once flushed, to be read back: the object writes no more.
     FileHandle release();
 

@@ -75,7 +75,7 @@ inline std::string convertWith(std::FILE* oldFile, std::size_t readSize, Kernel 
         require(copyPieces(in, out, side, line, kernel) == PassEnd::Done, "pass");
         require(read == whole, "fingerprint");
     }
-    require(out.close(), "close");
+    require(out.flush() && out.release().close(), "close");
     const std::string converted = contentsOf(newFile);
     std::fclose(newFile);
     return converted;

@@ -226,7 +226,7 @@ TEST(Differential, PlainLinesGoTheFastWay)
                 ASSERT_NE(newFile, nullptr);
                 OutputFile out(FileHandle(descriptorOf(newFile)));
                 const PlainRun run = convertPlainPieces(padded.c_str(), block.size(), out, side, kernel);
-                EXPECT_TRUE(out.close());
+                EXPECT_TRUE(out.flush() && out.release().close());
                 std::fclose(newFile);
                 ASSERT_EQ(run.converted, block.size()) << block;
                 ASSERT_EQ(run.lastLine, lastLine) << block;

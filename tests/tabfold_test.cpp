@@ -906,7 +906,8 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
         // Options, then the files; - is standard input, -- ends the options.
         {"version", {"--version"}, "tabfold-check 1.0.0\n", "", 0},
         {"help", {"clean.txt", "-h"}, kCheckUsage + "Tells, line by line", "", 0, {}, false, true},
-        {"unknown-option", {"-x", "clean.txt"}, "", "tabfold-check: unknown option -x\n" + kCheckUsage, 2},
+        {"unknown-option", {"--max-finding=", "clean.txt"}, "", "tabfold-check: unknown option --max-finding=\n" + kCheckUsage,
+         2},
         {"option-without-value", {"clean.txt", "--max-findings"}, "", "tabfold-check: --max-findings needs a number\n"
              + kCheckUsage, 2},
         {"options-ended", {"--", "-x"}, "-x" + clean.substr(9), "", 0},
