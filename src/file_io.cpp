@@ -142,6 +142,7 @@ void OutputFile::attach(FileHandle file)
 {
     file_ = std::move(file);
     used_ = 0;
+    written_ = 0;
     failed_ = buffer_ == nullptr || !file_.isOpen();
 }
 
@@ -188,6 +189,7 @@ bool OutputFile::writeAll(const char* bytes, std::size_t count)
         }
         bytes += wrote;
         count -= static_cast<std::size_t>(wrote);
+        written_ += static_cast<std::size_t>(wrote);
     }
     return !failed_;
 }

@@ -146,6 +146,8 @@ public:
     bool flush();
     // Gives the file up, once flushed, to be read back: the object writes no more.
     FileHandle release();
+    // How many bytes it wrote to the file since it was given.
+    std::uint64_t written() const { return written_; }
 
 private:
     char* flushForRoom(std::size_t count);
@@ -154,6 +156,7 @@ private:
     FileHandle file_;
     Buffer buffer_;
     std::size_t used_ = 0;
+    std::uint64_t written_ = 0;
     bool failed_ = false;
 };
 

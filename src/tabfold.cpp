@@ -190,7 +190,12 @@ int finishNewFile(const SparePaths& paths, Workspace& work, NewFile& target)
 {
     const bool flushed = work.newFile.flush();
     FileHandle file = work.newFile.release();
-    if (!flushed)
+    // The file holds the conversion alone, or the run failed: a file system
+    // may take the truncation of a longer file and keep its bytes (FAT
+    // under FUSE).
+    FileFacts facts;
+    if (!flushed || (target.regular && (!describeOpenFile(file, facts) ||
+                                        static_cast<std::uint64_t>(facts.size) != work.newFile.written())))
         return report(Failure::CannotWrite, paths.newPath);
     // (The path, or a link on its way, may name another file by now.)
     if (target.regular && !namesOpenFile(paths.newPath, target.replacing ? target.existing : file))

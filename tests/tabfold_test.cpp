@@ -357,6 +357,13 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
         // One file under two identities: its bytes tell.
         {"fat-two-identities", {"fat/oldspare.txt", "fat/OLDSPARE.TXT"}, "can not open fat/OLDSPARE.TXT: it is the old spare file\n", 5, {},
          {}, On::Posix, {}, "fat", "fat/oldspare.txt", ""},
+        {"fat-same-size-and-time", {"fat/o.txt", "fat/n.txt"}, "", 0, "h\nh\n1 2 3 4 5 6\n", kHeading + "1   2   3\n4   5   6\n",
+         On::Posix, {"sh", "-c", "rm fat/n.txt && tr 1 7 <fat/o.txt >fat/n.txt && touch -r fat/o.txt fat/n.txt && exec \"$0\" \"$@\""},
+         "fat"},
+        // FAT under FUSE takes the truncation of a longer file and keeps its bytes.
+        {"fat-truncation-ignored", {"fat/o.txt", "fat/n.txt"}, "can not write fat/n.txt\n", 255, "h\nh\n1 2 3 4 5 6\n",
+         kHeading + "1   2   3\n4   5   6\n" + std::string(54, '0'), On::Posix,
+         {"sh", "-c", "printf %0100d 0 >fat/n.txt && exec \"$0\" \"$@\""}, "fat", "fat/o.txt", "fat/n.txt"},
         {"overlay-two-layers", {"overlay/f.txt", "../lower/f.txt"}, "can not open ../lower/f.txt: it is the old spare file\n", 5, {}, {},
          On::Posix, {}, "overlay", "../lower/f.txt", ""},
     };
@@ -475,10 +482,10 @@ TEST_F(Tabfold, ReplacesInPlaceWholeOrRefusesWithTheReason)
         {"lock-taken-late-after-a-replacement", "cp old.txt f", late, "cat f", announced("other.txt", "f"), 0, other},
         {"races-with-a-run-into-the-same-file", "{ printf 'h\\nh\\n'; yes '1 2 3 4 5 6' | head -n 30000; } >f.old && cp f.old f", race, ":", "", 0, ""},
         {"acl-and-attribute-kept", "cp old.txt seconds/a && setfacl -m u:nobody:rw,g::---,m::rw- seconds/a && "
-         "setfattr -n user.note -v kept seconds/a", stream("seconds/a"),
-         "getfacl -cp seconds/a; getfattr -n user.note --only-values seconds/a; stat -c ' %a' seconds/a",
+         "setfattr -n user.note -v kept seconds/a && setfattr -n user.empty seconds/a", stream("seconds/a"),
+         "getfacl -cp seconds/a; getfattr -d seconds/a; stat -c ' %a' seconds/a",
          announced("/dev/stdin", "seconds/a"), 0, "user::rw-\nuser:nobody:rw-\ngroup::---\nmask::rw-\nother::r--\n\n"
-         "kept 664\n", "seconds", "setfacl getfacl setfattr getfattr"},
+         "# file: seconds/a\nuser.empty=\"\"\nuser.note=\"kept\"\n\n 664\n", "seconds", "setfacl getfacl setfattr getfattr"},
         {"acl-that-cannot-be-set-widens-nothing", "cp old.txt seconds/n && setfacl -m u:nobody:rw,g::---,m::rw- seconds/n",
          stream("seconds/n", "strace -o /dev/null -e trace=fsetxattr -e inject=fsetxattr:error=EOPNOTSUPP"),
          "getfacl -cp seconds/n; stat -c %a seconds/n", announced("/dev/stdin", "seconds/n"), 0,
@@ -506,6 +513,8 @@ TEST_F(Tabfold, ReplacesInPlaceWholeOrRefusesWithTheReason)
         // A file beside that cannot take the file's place is dropped.
         {"rename-fails", "cp old.txt f", stream("f", "strace -o /dev/null -e trace=renameat,renameat2 -e "
          "inject=renameat,renameat2:error=EIO"), "cat f", refused("f", "f"), 255, "h\nh\n1 2 3 4 5 6\n"},
+        {"folder-flush-fails", "cp old.txt f", stream("f", "strace -o /dev/null -e trace=fsync -e inject=fsync:error=EIO:when=2"),
+         "cat f", refused("f", "f"), 255, converted},
         // The rights that the folder would give a new file are not the file's.
         {"folder-default-acl-not-taken", "mkdir -p d && setfacl -d -m u:nobody:rwx d && cp old.txt d/f && setfacl -b d/f",
          stream("d/f"), "getfacl -cp d/f", announced("/dev/stdin", "d/f"), 0, "user::rw-\ngroup::r--\nother::r--\n\n", {},
