@@ -895,7 +895,7 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
              + glued + "6", "4:15: warning: the byte 0x7F " + glued + "4"}, "4 data lines in 4 data line pieces, 4 lines with "
              "findings: 2 sixth integers glued to a character, 2 characters after the sixth integer"), "", 1},
         // Columns on the screen: a tab to the next multiple of 8, a UTF-8 character one column.
-        {"display-columns", {"wide.txt", "--columns=display"}, checked("wide.txt", {"3:4: warning: a carriage return that "
+        {"display-columns", {"wide.txt", "--columns=display", "--max-findings=99"}, checked("wide.txt", {"3:4: warning: a carriage return that "
              "ends no line: the conversion reads it as a blank, where an editor may begin a new line", "4:9: warning: no "
              "integer, then the byte 0xCE, which stops the scan: the left record's N1, N2 and LINK# repeat line 3's 1, 2 "
              "and 3; the right record's N1, N2 and LINK# repeat line 3's 4, 5 and 6"}, "2 data lines in 2 data line "
