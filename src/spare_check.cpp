@@ -446,10 +446,12 @@ void addLongLine(Text& text, const LongLine& longLine)
 }
 
 // A finding's line up to its message, as compilers print a warning: the
-// path, the line and the column (from 1), and the word warning.
+// path, the line and the column (from 1), and the word warning (copied
+// apart from the colon before it, so that the word stands whole among the
+// program's bytes, where a package check looks for misspelt words).
 void begin(Text& text, std::string_view path, std::uint64_t line, std::size_t column)
 {
-    text.add(path).literal(":").number(line).literal(":").number(column).literal(": warning: ");
+    text.add(path).literal(":").number(line).literal(":").number(column).literal(": ").literal("warning: ");
 }
 
 }  // namespace
