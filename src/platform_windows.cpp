@@ -7,8 +7,11 @@
 // opened in its long form (\\?\C:\...), which no 260-character limit
 // holds back.  A file's identity is the volume serial number and the file id
 // of a handle open on it, whatever path, case or link led there.  A named
-// pipe (\\.\pipe\NAME) is the stream that Windows can name.  Messages
-// reach a console as UTF-16, so that every name shows whatever the code page.
+// pipe (\\.\pipe\NAME) is a stream that Windows can name; /dev/stdin and
+// /dev/fd/N name the C runtime's descriptors 0 and N, as a POSIX layer names
+// them, so that a pipe or a redirection of cmd and PowerShell has a name
+// too.  Messages reach a console as UTF-16, so that every name shows
+// whatever the code page.
 #include "platform.hpp"
 
 #include <cerrno>
@@ -260,6 +263,49 @@ bool isDisk(const std::wstring& name)
     return type != FILE_TYPE_CHAR && type != FILE_TYPE_PIPE;
 }
 
+// The number of the C runtime's descriptor that path names, /dev/stdin
+// standing for 0 and /dev/fd/N for N; -1 when it names none.
+int descriptorNamed(const char* path)
+{
+    if (std::strcmp(path, "/dev/stdin") == 0)
+        return 0;
+    if (std::strncmp(path, "/dev/fd/", 8) != 0 || path[8] < '0' || path[8] > '9')
+        return -1;
+    char* end;
+    const long fd = std::strtol(path + 8, &end, 10);
+    return *end == '\0' && fd <= 1'000'000 ? static_cast<int>(fd) : -1;
+}
+
+// The system's handle of the descriptor that path names, or
+// INVALID_HANDLE_VALUE where it is not open (errno then says so).
+HANDLE namedHandle(int fd)
+{
+    // (-2 where the process has no such standard handle.)
+    const intptr_t handle = _get_osfhandle(fd);
+    if (handle == -1 || handle == -2 || handle == 0) {
+        errno = ENOENT;  // as a POSIX layer says of a descriptor not open
+        return INVALID_HANDLE_VALUE;
+    }
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+// A handle of this process's own on the file that the descriptor has open,
+// which child processes do not inherit: a new opening of a file on a disk,
+// with a position of its own, as a POSIX layer opens /dev/fd/N anew, for
+// the access asked; the same stream or device otherwise.
+HANDLE reopened(int fd, DWORD access)
+{
+    const HANDLE handle = namedHandle(fd);
+    if (handle == INVALID_HANDLE_VALUE)
+        return handle;
+    if (GetFileType(handle) == FILE_TYPE_DISK)
+        return ReOpenFile(handle, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
+    HANDLE copy;
+    const HANDLE self = GetCurrentProcess();
+    return DuplicateHandle(self, handle, self, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS) ? copy
+                                                                                        : INVALID_HANDLE_VALUE;
+}
+
 // A descriptor for the handle, which it then owns; -1, the handle closed,
 // when the C runtime has none left.
 int descriptorOf(HANDLE handle, int flags)
@@ -366,6 +412,15 @@ void printError(const char* format, const char* text)
 
 FileKind kindOfPath(const char* path)
 {
+    if (const int fd = descriptorNamed(path); fd >= 0) {
+        const HANDLE handle = namedHandle(fd);
+        FileFacts facts;
+        if (handle == INVALID_HANDLE_VALUE)
+            return FileKind::Missing;
+        if (!describeHandle(handle, facts))
+            return FileKind::Other;
+        return facts.stream ? FileKind::Stream : facts.regular ? FileKind::Regular : FileKind::Other;
+    }
     // Known by the name alone: devices, pipes, and through the attributes,
     // which cost no opening, folders.  A name of the device namespace
     // itself is a disk or a volume when the system says it holds a file
@@ -388,6 +443,10 @@ FileKind kindOfPath(const char* path)
 
 bool describePath(const char* path, FileFacts& facts)
 {
+    if (const int fd = descriptorNamed(path); fd >= 0) {
+        const HANDLE handle = namedHandle(fd);
+        return handle != INVALID_HANDLE_VALUE && describeHandle(handle, facts);
+    }
     // A device is known by its name: CON cannot even be opened where no
     // console is attached.
     // A named pipe is too, since an opening would take one of its instances.
@@ -428,6 +487,8 @@ bool describeOpenState(const FileHandle& file, FileFacts& facts)
 
 FileHandle openForReading(const char* path)
 {
+    if (const int fd = descriptorNamed(path); fd >= 0)
+        return FileHandle(descriptorOf(reopened(fd, GENERIC_READ), _O_RDONLY));
     return FileHandle(_wopen(systemPath(path).name.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT));
 }
 
@@ -456,7 +517,10 @@ FileHandle standardInput()
 FileHandle openStream(const char* path)
 {
     // When every instance of the pipe is taken, the opening waits for one,
-    // as a FIFO's reader waits for a writer.
+    // as a FIFO's reader waits for a writer.  A descriptor's stream is taken
+    // as it is.
+    if (const int fd = descriptorNamed(path); fd >= 0)
+        return FileHandle(descriptorOf(reopened(fd, GENERIC_READ), _O_RDONLY));
     const std::wstring name = systemPath(path).name;
     HANDLE pipe;
     while ((pipe = CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)) ==
@@ -503,6 +567,8 @@ bool rewindFile(const FileHandle& file)
 
 FileHandle openForWriting(const char* path, bool create)
 {
+    if (const int fd = descriptorNamed(path); fd >= 0)
+        return FileHandle(descriptorOf(reopened(fd, GENERIC_WRITE), _O_WRONLY));
     return FileHandle(_wopen(systemPath(path).name.c_str(),
                              _O_WRONLY | (create ? _O_CREAT : 0) | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE));
 }
@@ -510,7 +576,9 @@ FileHandle openForWriting(const char* path, bool create)
 bool folderTakesFiles(const char* path)
 {
     // Whether a file may be made there, the folder's rights alone cannot
-    // tell: only that it is a folder.
+    // tell: only that it is a folder.  A descriptor not open names none.
+    if (descriptorNamed(path) >= 0)
+        return false;
     const std::wstring name = systemPath(path).name;
     const std::size_t slash = name.find_last_of(L'\\');
     const DWORD attributes =

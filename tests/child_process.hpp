@@ -20,12 +20,16 @@ extern const bool kOnWindows;
 
 // Runs command (a program, then its arguments, in UTF-8) in folder, its
 // standard output written to outPath and its standard error to errPath;
-// calls meanwhile while it runs.  A run that takes 20 s is ended, and so
-// is whatever it left running once it ends (on POSIX, its process group).  Returns
-// the exit status, or 1000 and the number of the signal that ended it.
+// with input, its standard input a pipe that input's bytes are written
+// into, then closed; calls meanwhile while it runs.  On Windows, a command
+// whose first word is cmd runs its second in cmd, $@ standing for the
+// words after it, each in double quotes.  A run that takes 20 s is ended,
+// and so is whatever it left running once it ends (on POSIX, its process
+// group).  Returns the exit status, or 1000 and the number of the signal
+// that ended it.
 int runChild(const std::vector<std::string>& command, const std::filesystem::path& folder,
              const std::filesystem::path& outPath, const std::filesystem::path& errPath,
-             const std::function<void()>& meanwhile);
+             const std::function<void()>& meanwhile, const std::string* input = nullptr);
 
 // Makes the named pipe \\.\pipe\... that path names, on Windows, and returns
 // what writes bytes into it once the program has opened it, and closes it:

@@ -17,31 +17,65 @@ HANDLE inheritedFile(const std::filesystem::path& path)
                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+// The words, each in double quotes, which is all that the tests' words
+// need: none holds a double quote or ends with a backslash.
+template <typename Words>
+std::wstring quoted(Words first, Words last)
+{
+    std::wstring line;
+    for (; first != last; ++first)
+        line += (line.empty() ? L"\"" : L" \"") + utf8Path(*first).wstring() + L"\"";
+    return line;
+}
+
+// The command line of cmd that runs command[1], $@ there standing for the
+// words after it: cmd /s takes off the quotes around it.
+std::wstring cmdLine(const std::vector<std::string>& command)
+{
+    std::wstring text = utf8Path(command[1]).wstring();
+    std::wstring words = quoted(command.begin() + 2, command.end());
+    const std::size_t slash = words.find(L'"', 1);
+    for (std::size_t i = 0; i < slash; ++i)  // the program's path, as cmd takes it
+        words[i] = words[i] == L'/' ? L'\\' : words[i];
+    text.replace(text.find(L"$@"), 2, words);
+    return L"cmd /d /s /c \"" + text + L"\"";
+}
+
 }  // namespace
 
 int runChild(const std::vector<std::string>& command, const std::filesystem::path& folder,
              const std::filesystem::path& outPath, const std::filesystem::path& errPath,
-             const std::function<void()>& meanwhile)
+             const std::function<void()>& meanwhile, const std::string* input)
 {
-    // Each argument in double quotes, which is all that the tests' arguments
-    // need: none holds a double quote or ends with a backslash.
-    std::wstring line;
-    for (const std::string& word : command)
-        line += (line.empty() ? L"\"" : L" \"") + utf8Path(word).wstring() + L"\"";
+    const bool inCmd = command[0] == "cmd";
+    const std::wstring line = inCmd ? cmdLine(command) : quoted(command.begin(), command.end());
     STARTUPINFOW start{};
     start.cb = sizeof start;
     start.dwFlags = STARTF_USESTDHANDLES;
     start.hStdInput = INVALID_HANDLE_VALUE;
+    HANDLE feed = INVALID_HANDLE_VALUE;
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    if (input != nullptr && (!CreatePipe(&start.hStdInput, &feed, &inherit, 0) ||
+                             !SetHandleInformation(feed, HANDLE_FLAG_INHERIT, 0)))
+        return 127;
     start.hStdOutput = inheritedFile(outPath);
     start.hStdError = inheritedFile(errPath);
     PROCESS_INFORMATION child{};
-    const bool started = CreateProcessW(utf8Path(command[0]).c_str(), line.data(), nullptr, nullptr,
-                                        TRUE, 0, nullptr, folder.c_str(), &start, &child);
+    std::wstring mutableLine = line;
+    const bool started = CreateProcessW(inCmd ? nullptr : utf8Path(command[0]).c_str(), mutableLine.data(),
+                                        nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(), &start, &child);
     CloseHandle(start.hStdOutput);
     CloseHandle(start.hStdError);
+    if (input != nullptr)
+        CloseHandle(start.hStdInput);
     if (!started) {
         std::fprintf(stderr, "CreateProcess failed with error %lu\n", GetLastError());
         return 127;
+    }
+    if (input != nullptr) {
+        DWORD written = 0;
+        WriteFile(feed, input->data(), static_cast<DWORD>(input->size()), &written, nullptr);
+        CloseHandle(feed);
     }
     if (meanwhile)
         meanwhile();

@@ -148,12 +148,15 @@ protected:
 
     // Runs tabfold in the work folder, after the words of wrapper, and calls
     // meanwhile while it runs; standard error must stay empty.  The run's
-    // output goes to files of its name beside the work folder.
+    // output goes to files of its name beside the work folder.  With input,
+    // standard input is a pipe that the bytes are written into.
     Outcome run(const std::vector<std::string>& args, const std::vector<std::string>& wrapper = {},
-                const std::function<void()>& meanwhile = {}, const std::string& name = "run") const
+                const std::function<void()>& meanwhile = {}, const std::string& name = "run",
+                const std::string* input = nullptr) const
     {
         const char* const program[] = {TABFOLD_COMMAND};
-        const auto [status, out, errors] = runProgram(program, std::size(program), args, wrapper, meanwhile, name);
+        const auto [status, out, errors] =
+            runProgram(program, std::size(program), args, wrapper, meanwhile, name, input);
         EXPECT_EQ(errors, "");
         return {status, out};
     }
@@ -164,13 +167,14 @@ protected:
                                                          const std::vector<std::string>& args,
                                                          const std::vector<std::string>& wrapper = {},
                                                          const std::function<void()>& meanwhile = {},
-                                                         const std::string& name = "run") const
+                                                         const std::string& name = "run",
+                                                         const std::string* input = nullptr) const
     {
         std::vector<std::string> command = wrapper;
         command.insert(command.end(), program, program + words);
         command.insert(command.end(), args.begin(), args.end());
         const fs::path out = base_ / (name + ".out"), errors = base_ / (name + ".err");
-        const int status = runChild(command, base_ / "work", out, errors, meanwhile);
+        const int status = runChild(command, base_ / "work", out, errors, meanwhile, input);
         return {status, read(out), read(errors)};
     }
 
@@ -264,6 +268,7 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
         std::string oldFile = "", newFile = "new.txt";
         std::vector<std::string> seen = {};  // the arguments as the C runtime splits them, if not args
         std::string spoolFolder = "../spool";  // that the wrapper sets, from the work folder
+        bool fed = false;  // standard input a pipe that the old bytes are written into
     } cases[] = {
         {"empty-after-heading", {"old.txt", "new.txt"}, "", 0, "", kHeading},
         // A Ctrl-Z byte is data, which a read in text mode would end at.
@@ -342,6 +347,25 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
         {"named-pipe", {"\\\\.\\pipe\\tabfold-old", "new.txt"}, "", 0, example, converted, On::Windows, {}, {}, "old.txt"},
         {"named-pipe-in-place", {"\\\\.\\pipe\\tabfold-old", "old.txt"}, "", 0, example, converted, On::Windows, {}, {}, "old.txt",
          "old.txt"},
+        // A pipe or a redirection of cmd, or another program's pipe, by the
+        // descriptor's name: a redirected file is read twice, NUL refused.
+        // (Wine's cmd makes a pipe of a file; the rows fed by the test's own
+        // pipe read a real one.)
+        {"cmd-pipe", {"/dev/stdin", "new.txt"}, "", 0, example, converted, On::Windows, {"cmd", "type old.txt | $@"}, {}, "old.txt"},
+        {"cmd-pipe-in-place", {"/dev/stdin", "old.txt"}, "", 0, kBigOld, bigConverted, On::Windows, {"cmd", "type old.txt | $@"}, {},
+         "old.txt", "old.txt"},
+        {"cmd-redirection", {"/dev/fd/0", "new.txt"}, "", 0, example, converted, On::Windows, {"cmd", "$@ < old.txt"}, {}, "old.txt"},
+        {"cmd-redirection-in-place", {"/dev/stdin", "old.txt"}, "can not open old.txt: it is the old spare file\n", 5, {}, {},
+         On::Windows, {"cmd", "$@ < old.txt"}, {}, "old.txt", ""},
+        {"cmd-nul", {"/dev/stdin", "new.txt"}, "can not open /dev/stdin: not a regular file\n", 5, {}, {}, On::Windows,
+         {"cmd", "$@ < NUL"}, {}, "old.txt", ""},
+        {"fed-pipe", {"/dev/stdin", "new.txt"}, "", 0, example, converted, On::Any, {}, {}, "old.txt", "new.txt", {}, "../spool", true},
+        {"fed-pipe-in-place", {"/dev/fd/0", "old.txt"}, "", 0, kBigOld, bigConverted, On::Any, {}, {}, "old.txt", "old.txt", {},
+         "../spool", true},
+        // A writer that failed midway, within a number: what came is converted.
+        {"fed-pipe-cut-short", {"/dev/stdin", "new.txt"}, "", 0, "h\nh\n1 2 3 4 5 6\n7 8 9 10 1", kHeading + "1   2   3\n7   8   9\n4   5   6\n10  1   6\n",
+         On::Any, {}, {}, "old.txt", "new.txt", {}, "../spool", true},
+        {"no-standard-input", {"/dev/stdin", "new.txt"}, "can not open /dev/stdin\n", 5, {}, {}, On::Windows, {}, {}, "old.txt", ""},
         {"nul-as-old", {"NUL", "new.txt"}, "can not open NUL: not a regular file\n", 5, {}, {}, On::Windows},
         // Known by its name: CON cannot be opened where no console is attached.
         {"con-as-old", {"CON", "new.txt"}, "can not open CON: not a regular file\n", 5, {}, {}, On::Windows},
@@ -396,7 +420,7 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
         const std::string expected = c.status == 1 ? c.out : announced(seen[0], seen[1]) + c.out;
         const bool namedPipe = !c.args.empty() && c.args[0].starts_with("\\\\.\\pipe\\");
         const auto writer = namedPipe ? pipeWriter(c.args[0], c.old) : nullptr;
-        EXPECT_EQ(run(c.args, c.wrapper, writer), Outcome(c.status, expected));
+        EXPECT_EQ(run(c.args, c.wrapper, writer, "run", c.fed ? &oldBytes : nullptr), Outcome(c.status, expected));
         if (!inPlace) {
             EXPECT_TRUE(holds(read(at(oldPath)), oldBytes)) << expected;
         }
@@ -808,6 +832,11 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
                                         cleanPath, "-e", "trace=" + call, "-e", "inject=" + fault};
     };
     fs::create_directory(at("dir"));
+    // The program in a shell, after the words before it and before those after it.
+    const auto shell = [](const std::string& before, const std::string& after) {
+        return kOnWindows ? std::vector<std::string>{"cmd", before + "$@" + after}
+                          : std::vector<std::string>{"sh", "-c", before + "\"$0\" \"$@\"" + after};
+    };
     const char* const program[] = {TABFOLD_CHECK_COMMAND};
     const struct {
         const char* name;
@@ -920,8 +949,10 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
         {"option-without-value", {"clean.txt", "--max-findings"}, "", "tabfold-check: --max-findings needs a number\n"
              + kCheckUsage, 2},
         {"options-ended", {"--", "-x"}, "-x" + clean.substr(9), "", 0},
-        {"quiet-standard-input", {"-", "-q"}, "-: " + shortSummary, "", 1,
-         {"sh", "-c", "\"$0\" \"$@\" <short.txt"}, true},
+        {"quiet-standard-input", {"-", "-q"}, "-: " + shortSummary, "", 1, shell("", " <short.txt")},
+        {"piped-by-name", {"/dev/stdin", "-q"}, "/dev/stdin: " + shortSummary, "", 1,
+         shell(kOnWindows ? "type short.txt | " : "cat short.txt | ", "")},
+        {"redirected-by-name", {"-q", "/dev/fd/0"}, "/dev/fd/0: " + shortSummary, "", 1, shell("", " <short.txt")},
         // Refused as tabfold refuses them: no regular file, no stream.
         {"dev-null", {"/dev/null", "-"}, "", "tabfold-check: can not open /dev/null: not a regular file\ntabfold-check: "
          "can not open -: not a regular file\n", 2, {"sh", "-c", "\"$0\" \"$@\" </dev/null"}, true},
