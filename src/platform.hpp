@@ -86,6 +86,10 @@ void printMessage(const char* format, const char* text);
 // output.
 void printError(const char* format, const char* text);
 
+// True where paths take Windows' forms: a backslash parts folders too, and
+// C:\ or \\server\share\ begins an absolute path.
+bool pathsOfWindows();
+
 // What kind of file a path names, following links.  A disk is a block
 // device: a whole disk, a partition or a volume.
 enum class FileKind { Missing, Regular, Stream, Disk, Other };

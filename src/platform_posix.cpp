@@ -116,6 +116,11 @@ void printError(const char* format, const char* text)
     std::fprintf(stderr, format, text);
 }
 
+bool pathsOfWindows()
+{
+    return false;
+}
+
 bool describeOpenState(const FileHandle& file, FileFacts& facts)
 {
     return describeOpenFile(file, facts);

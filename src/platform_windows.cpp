@@ -410,6 +410,11 @@ void printError(const char* format, const char* text)
     printTo(stderr, format, text);
 }
 
+bool pathsOfWindows()
+{
+    return true;
+}
+
 FileKind kindOfPath(const char* path)
 {
     if (const int fd = descriptorNamed(path); fd >= 0) {

@@ -17,8 +17,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
-#include <string_view>
 
 // The six fields a data line piece may supply: the left record's N1, N2 and
 // LINK#, then the right record's.
@@ -52,10 +50,15 @@ enum class Finding {
 };
 constexpr int kFindingKinds = 12;
 
+// Which columns a finding gives besides bytes: none, screen columns (tabs
+// every 8, a UTF-8 character one column), or Unicode code points (a UTF-8
+// character one column, a tab too).
+enum class Columns { Bytes, Display, CodePoints };
+
 // One finding of a piece's account: its kind, where it stands in its line
-// (from 1, in bytes, and in screen columns, tabs every 8 and a UTF-8
-// character one column, when the check is asked for them), and which
-// integer of the piece it tells of, if any.
+// (from 1, in bytes, and in the columns that the check is asked for
+// besides, or 0), and which integer of the piece it tells of, if any (of
+// a carriage return, 1 when it ends the piece before).
 struct Noted {
     Finding kind;
     std::size_t column;
@@ -106,6 +109,7 @@ constexpr int kMostFindings = static_cast<int>(LineBuffer::kMaxPieceLength) + 16
 struct PieceReading {
     std::uint64_t line = 0;    // the line of the file that it belongs to, from 1
     std::size_t column = 0;    // where it begins in that line, from 1
+    std::uint64_t dataPiece = 0;  // which data line piece it is, from 1; 0 for the heading's
     bool heading = false;      // one of the first two pieces, which are dropped
     int integers = 0;          // how many of the six the scan read
     int held = 0;              // of a heading piece: how many integers it holds
@@ -145,7 +149,7 @@ struct CheckState {
     std::size_t pendingReturn = 0;     // a carriage return that ended the piece before: its column, or 0
     std::size_t pendingDisplay = 0;
     bool sawNul = false;               // the file's first NUL byte was told
-    bool screenColumns = false;        // findings get their screen columns too (else 0)
+    Columns columns = Columns::Bytes;  // which columns findings get besides bytes' (in Noted::display)
     std::uint64_t lastSupplied[kFields] = {};
     std::int32_t lastValues[kFields] = {};  // and the value it supplied
     // What the summary counts.
@@ -174,78 +178,6 @@ struct FindingCounts {
 
     void add(Finding kind) { ++of[static_cast<int>(kind)]; }
 };
-
-// A line of text, put together without the C library's printf, which took
-// most of the check's time on files with many findings; what does not fit
-// is cut off.
-class Text {
-public:
-    Text() { bytes_[0] = '\0'; }
-
-    Text& add(const char* text) { return add(text, std::strlen(text)); }
-    Text& add(std::string_view text) { return add(text.data(), text.size()); }
-    Text& add(const char* text, std::size_t count)
-    {
-        const std::size_t room = sizeof bytes_ - 1 - used_;
-        // (Two copies, so that a literal's, of a size known, is inlined.)
-        if (count <= room)
-            std::memcpy(bytes_ + used_, text, count);
-        else
-            std::memcpy(bytes_ + used_, text, count = room);
-        used_ += count;
-        bytes_[used_] = '\0';
-        return *this;
-    }
-    // A literal, whose length the compiler knows.
-    template <std::size_t size>
-    Text& literal(const char (&text)[size])
-    {
-        return add(text, size - 1);
-    }
-    // Its newline, in place of its last character when it is full, so that
-    // a line cut off still ends.
-    Text& endLine()
-    {
-        if (used_ == sizeof bytes_ - 1)
-            --used_;
-        return literal("\n");
-    }
-    // In decimal, as %d writes it.
-    Text& number(std::uint64_t value);
-    Text& signedNumber(std::int64_t value);
-    // As a person reads it: itself, quoted, when it is printable, a NUL
-    // byte, or else its code.
-    Text& character(char c);
-
-    void clear()
-    {
-        used_ = 0;
-        bytes_[0] = '\0';
-    }
-    const char* data() const { return bytes_; }  // NUL-terminated
-    std::size_t size() const { return used_; }
-
-private:
-    char bytes_[8192];  // (not cleared: a text is made for every finding)
-    std::size_t used_ = 0;
-};
-
-// Appends to text the counts of the kinds of finding that there are, as "1
-// short line, 2 signs after a digit", or nothing.
-void describeCounts(const FindingCounts& counts, Text& text);
-
-// Which columns a finding gives: bytes, or screen columns.
-enum class Columns { Bytes, Display };
-
-// Puts in text the line of the finding noted in the report about the file
-// at path, PATH:LINE:COLUMN: warning: and what the conversion does, with
-// its newline; piece is the piece that the report tells of.
-void describeFinding(Text& text, std::string_view path, const LineBuffer& piece, const PieceReport& report,
-                     const Noted& noted, Columns columns);
-
-// Puts in text the finding about a file that holds no data line, whose
-// conversion holds no record.
-void describeNoDataLine(Text& text, const char* path);
 
 // How a check of an old spare file ended.
 enum class CheckEnd { Done, ReadFailed, Stopped };

@@ -2,11 +2,13 @@
 // data of old spare files, from the account of each line piece that the
 // check makes (spare_check.hpp).  Each file, a regular file or a stream, is
 // read once, in pieces as tabfold reads it, in constant memory.  Findings
-// go to standard output as PATH:LINE:COLUMN: warning: and a message, a
-// line's in the order of their columns, up to --max-findings and the first
-// NUL byte, then a summary line for the file that counts them all; what
-// keeps a file from being checked goes to standard error.
+// go to standard output in the form asked (check_formats.hpp), by default
+// as PATH:LINE:COLUMN: warning: and a message, in the order of their lines
+// and columns, up to --max-findings and the first NUL byte, then a summary
+// of the file that counts them all; what keeps a file from being checked
+// goes to standard error.
 
+#include "check_formats.hpp"
 #include "file_io.hpp"
 #include "platform.hpp"
 #include "shell.hpp"
@@ -30,29 +32,18 @@ constexpr int kStatusTrouble = 2;
 // and no other file is checked.)
 constexpr int kStatusLost = -1;
 
-// Says on standard error, in one line written at once, why the file at path
-// cannot be checked, with the reason of the system's error number, when
-// there is one; returns the status.
-int complain(Failure failure, const char* path, int error = 0)
-{
-    const char* message = messageOf(failure);  // "... %s ...\n", a path for %s
-    const char* const hole = std::strstr(message, "%s");
-    Text text;
-    text.literal("tabfold-check: ").add(message, static_cast<std::size_t>(hole - message)).add(path);
-    text.add(hole + 2, std::strlen(hole + 2) - 1);  // less the newline
-    if (error != 0)
-        text.literal(": ").add(reasonOf(error));
-    printError("%s", text.endLine().data());
-    return kStatusTrouble;
-}
-
-// Standard output, for the findings and the summaries: written in large
-// blocks, or, on a console, a line at a time as the platform shows names
-// there.  Once a write has failed, nothing more is written.
+// Standard output, for the findings and the summaries, in the format
+// asked: written in large blocks, or, on a console, a line at a time as
+// the platform shows names there.  Once a write has failed, nothing more
+// is written.  What SARIF's log tells at its end is kept until then.
 struct Output {
     OutputFile file;
     bool console;
+    Format format = Format::Gcc;
     bool failed = false;
+    std::uint64_t results = 0;  // findings given out, of every file
+    Held summaries, errors;     // SARIF's
+    bool everyFileChecked = true;
 
     void put(const char* line, std::size_t size)
     {
@@ -63,44 +54,88 @@ struct Output {
             failed = failed || !file.put(line, size);
         }
     }
-    // Writes out what is left; false when anything was lost.
-    bool finish() { return (console || file.flush()) && !failed && finishStandardOutput(); }
+    // Gives out a finding: SARIF's first result goes without the comma
+    // that parts it from the one before.
+    void putFinding(const Text& text)
+    {
+        const bool skip = format == Format::Sarif && results == 0;
+        put(text.data() + skip, text.size() - skip);
+        ++results;
+    }
+    // Gives out a summary or an error, or keeps it for SARIF's end; false
+    // when there is no memory to keep it.
+    bool putOrKeep(const Text& text, Held& kept)
+    {
+        if (format == Format::Sarif)
+            return kept.keep(text);
+        put(text.data(), text.size());
+        return true;
+    }
+    // Writes out what is left, SARIF's end among it; false when anything
+    // was lost.
+    bool finish()
+    {
+        formatEnd(format, everyFileChecked, errors, summaries, [this](const char* bytes, std::size_t size) {
+            Text text;
+            for (std::size_t at = 0; at < size; at += text.size()) {
+                text.clear();
+                text.add(bytes + at, std::min<std::size_t>(size - at, 4096));
+                put(text.data(), text.size());
+            }
+        });
+        return (console || file.flush()) && !failed && finishStandardOutput();
+    }
 };
+
+// Says on standard error, in one line written at once, why the file at path
+// cannot be checked, with the reason of the system's error number, when
+// there is one, and tells it in the format of standard output (but the
+// gcc form's); returns the status.
+int complain(Output& out, Failure failure, const char* path, int error = 0)
+{
+    const char* message = messageOf(failure);  // "... %s ...\n", a path for %s
+    const char* const hole = std::strstr(message, "%s");
+    Text text;
+    text.add(message, static_cast<std::size_t>(hole - message)).add(path);
+    text.add(hole + 2, std::strlen(hole + 2) - 1);  // less the newline
+    if (error != 0)
+        text.literal(": ").add(reasonOf(error));
+    printError("tabfold-check: %s\n", text.data());
+    Text told;
+    formatError(out.format, told, path, std::string_view(text.data(), text.size()), out.errors.empty());
+    out.everyFileChecked = false;
+    if (!out.putOrKeep(told, out.errors))
+        out.failed = true;
+    return kStatusTrouble;
+}
 
 // What the command line asks of every file.
 struct Options {
     bool quiet = false;
     std::uint64_t maxFindings = 0;  // printed of each file, 0 for all
     Columns columns = Columns::Bytes;
+    Format format = Format::Gcc;
 };
 
-// Gives out the summary line of the file at path: its data lines and
-// pieces, its lines with findings, and how many findings of each kind.
-void printSummary(Output& out, const char* path, const CheckState& state, std::uint64_t linesWithFindings,
-                  const FindingCounts& counts)
-{
-    Text text;
-    text.add(path).literal(": ").number(state.dataLines).add(state.dataLines == 1 ? " data line in " : " data lines in ")
-        .number(state.dataPieces).add(state.dataPieces == 1 ? " data line piece, " : " data line pieces, ")
-        .number(linesWithFindings).add(linesWithFindings == 1 ? " line with findings" : " lines with findings");
-    if (linesWithFindings > 0)
-        describeCounts(counts, text.literal(": "));
-    text.endLine();
-    out.put(text.data(), text.size());
-}
-
 // The findings of one file, from the accounts of its pieces: each counted,
-// and printed in the order of their columns in its line, up to the limit
-// and the notice of a file that is not text.  The findings of a line of
+// and printed in the order of their lines and columns, up to the limit and
+// the notice of a file that is not text.  The findings of a line of
 // several pieces are held until it ends, so that the finding of a long
-// line, at column 1, comes first; past what the holding takes (64 KiB, a
-// thousand findings or so), they go out as they are.
+// line, at column 1, comes first, and those of the heading until a data
+// line begins, so that the finding of a file without one, at line 1, comes
+// before them; past what the holding takes (64 KiB, a thousand findings or
+// so), they go out as they are.
 class Printer {
 public:
-    Printer(Output& out, const char* path, const Options& options) : out_(out), path_(path), options_(options) {}
+    Printer(Output& out, const char* path, const Options& options) : out_(out), options_(options)
+    {
+        labelFile(options.format, path, label_);
+    }
 
     bool piece(const LineBuffer& piece, const PieceReport& report)
     {
+        if (report.dataPiece == 1 && report.column == 1)
+            release(heldCount_);  // the heading's, of lines that have ended
         Text text;
         for (int i = 0; i < report.findings; ++i) {
             const Noted& noted = report.list[i];
@@ -108,38 +143,42 @@ public:
             const std::uint64_t line = noted.kind == Finding::LongLine ? report.longLine.line : report.line;
             linesWithFindings += line != lastLine_;
             lastLine_ = line;
+            firstLineTold_ = firstLineTold_ || line == 1;
             if (!printing())
                 continue;
-            describeFinding(text, path_, piece, report, noted, options_.columns);
+            formatFinding(options_.format, text, label_, piece, report, noted, columnsOf(options_.format, options_.columns));
             // A line's findings are held while it goes on; a long line's
-            // goes ahead of them.
-            if (noted.kind == Finding::LongLine || (report.endsLine && heldCount_ == 0)) {
+            // goes ahead of them, after those of the lines before.
+            if (noted.kind == Finding::LongLine) {
+                release(ended_);
                 put(text, noted.kind);
-                continue;
+            } else if (report.endsLine && heldCount_ == 0 && !report.heading) {
+                put(text, noted.kind);
+            } else {
+                hold(text, noted.kind);
             }
-            if (heldSize_ + text.size() > sizeof held_ || heldCount_ == kMostHeld)
-                release();
-            std::memcpy(held_ + heldSize_, text.data(), text.size());
-            heldSize_ += text.size();
-            heldKinds_[heldCount_++] = noted.kind;
         }
-        if (report.endsLine)
-            release();
+        if (report.endsLine && !report.heading)
+            release(heldCount_);
+        else if (report.endsLine)
+            ended_ = heldCount_;
         return !out_.failed;
     }
     bool quietLines(std::uint64_t, std::uint64_t) { return true; }
-    // The finding of a file without a data line.
-    void noDataLine()
+    // Ends the file: the finding of a file without a data line first, which
+    // stands at line 1, then what is held.
+    void end(bool lacksDataLine)
     {
-        counts.add(Finding::NoDataLine);
-        linesWithFindings += lastLine_ != 1;
-        lastLine_ = 1;
-        if (printing()) {
+        if (lacksDataLine) {
+            counts.add(Finding::NoDataLine);
+            linesWithFindings += !firstLineTold_;
             Text text;
-            describeNoDataLine(text, path_.data());
+            formatNoDataLine(options_.format, text, label_);
             put(text, Finding::NoDataLine);
         }
+        release(heldCount_);
     }
+    const Text& label() const { return label_; }
 
     FindingCounts counts;
     std::uint64_t linesWithFindings = 0;
@@ -155,42 +194,58 @@ private:
     {
         if (!printing())
             return;
-        out_.put(text.data(), text.size());
+        out_.putFinding(text);
         ++printed_;
         stopped_ = kind == Finding::NotText;
     }
-    // Prints the held findings, in their order.
-    void release()
+    // Holds the finding's text, making room first where it is full.
+    void hold(const Text& text, Finding kind)
+    {
+        if (heldSize_ + text.size() > sizeof held_ || heldCount_ == kMostHeld)
+            release(heldCount_);
+        std::memcpy(held_ + heldSize_, text.data(), text.size());
+        heldSize_ += text.size();
+        heldFindings_[heldCount_++] = {kind, heldSize_};
+    }
+    // Prints the first count held findings, in their order.
+    void release(int count)
     {
         std::size_t at = 0;
         Text text;
-        for (int i = 0; i < heldCount_; ++i) {
-            const auto end = static_cast<std::size_t>(
-                static_cast<const char*>(std::memchr(held_ + at, '\n', heldSize_ - at)) - held_ + 1);
+        for (int i = 0; i < count; ++i) {
             text.clear();
-            put(text.add(held_ + at, end - at), heldKinds_[i]);
-            at = end;
+            put(text.add(held_ + at, heldFindings_[i].end - at), heldFindings_[i].kind);
+            at = heldFindings_[i].end;
         }
-        heldSize_ = 0;
-        heldCount_ = 0;
+        std::memmove(held_, held_ + at, heldSize_ - at);
+        heldSize_ -= at;
+        heldCount_ -= count;
+        for (int i = 0; i < heldCount_; ++i)
+            heldFindings_[i] = {heldFindings_[i + count].kind, heldFindings_[i + count].end - at};
+        ended_ = 0;
     }
 
     Output& out_;
-    std::string_view path_;  // (its length taken once: it begins every finding)
+    Text label_;  // the file's name in the format, made once: it begins every finding
     const Options& options_;
     std::uint64_t lastLine_ = 0;
+    bool firstLineTold_ = false;  // a finding of line 1 was counted
     std::uint64_t printed_ = 0;
     bool stopped_ = false;  // at the notice of a file that is not text
     char held_[std::size_t{1} << 16];
     std::size_t heldSize_ = 0;
-    Finding heldKinds_[kMostHeld];
+    struct {
+        Finding kind;
+        std::size_t end;  // in held_
+    } heldFindings_[kMostHeld];
     int heldCount_ = 0;
+    int ended_ = 0;  // of them, the findings of the heading's lines that have ended
 };
 
 // Opens the old spare file at path, - for standard input, into file, as
 // tabfold opens one: a regular file or a stream; false, having said why,
 // with the status in status.
-bool openChecked(const char* path, FileHandle& file, int& status)
+bool openChecked(Output& out, const char* path, FileHandle& file, int& status)
 {
     FileFacts facts;
     Failure failure = Failure::CannotOpen;
@@ -208,7 +263,7 @@ bool openChecked(const char* path, FileHandle& file, int& status)
         else if (file.isOpen())
             failure = Failure::NotRegularFile;
     }
-    status = complain(failure, path, error);
+    status = complain(out, failure, path, error);
     return false;
 }
 
@@ -218,44 +273,38 @@ int checkFile(Output& out, const char* path, const Options& options)
 {
     FileHandle file;
     int status;
-    if (!openChecked(path, file, status))
+    if (!openChecked(out, path, file, status))
         return status;
     InputFile in(std::move(file));
     CheckState state;
-    state.screenColumns = options.columns == Columns::Display;
+    state.columns = columnsOf(options.format, options.columns);
     Printer printer(out, path, options);
     switch (checkOldSpareFile(in, state, printer)) {
     case CheckEnd::ReadFailed:
-        return complain(Failure::CannotRead, path, in.error());
+        return complain(out, Failure::CannotRead, path, in.error());
     case CheckEnd::Stopped:
         return kStatusLost;
     case CheckEnd::Done:
         break;
     }
-    if (lacksDataLine(state))
-        printer.noDataLine();
-    printSummary(out, path, state, printer.linesWithFindings, printer.counts);
+    printer.end(lacksDataLine(state));
+    Text text;
+    formatSummary(options.format, text, path, printer.label(), state, printer.linesWithFindings, printer.counts,
+                  out.summaries.empty());
+    if (!out.putOrKeep(text, out.summaries))
+        return complain(out, Failure::OutOfMemory, path);
     return printer.linesWithFindings > 0 ? kStatusFindings : kStatusClean;
 }
 
-constexpr char kUsage[] = "usage: tabfold-check [-q] [--max-findings N] [--columns=display] [--] spare2in1lineFile...\n";
+constexpr char kUsage[] =
+    "usage: tabfold-check [-q] [--max-findings N] [--columns=display] [--format=gcc|json|sarif] [--]\n"
+    "                     spare2in1lineFile...\n";
+
+constexpr char kIntroduction[] =
+    "Tells, line by line, what the conversion of tabfold will do to each old\n"
+    "spare file named (- is standard input); the kinds of finding:\n";
 
 constexpr char kHelp[] =
-    "Tells, line by line, what the conversion of tabfold will do to each old\n"
-    "spare file named (- is standard input):\n"
-    "  a data line of fewer than six integers, whose missing fields repeat\n"
-    "    those of an earlier line;\n"
-    "  a sign straight after a digit, which begins a new integer;\n"
-    "  an integer beyond 32 bits, read as the nearest bound;\n"
-    "  a seventh integer, ignored with all that follows it;\n"
-    "  a character straight after the sixth integer, or after it and\n"
-    "    whitespace, ignored with all that follows it;\n"
-    "  a number, or a sign and its digits, cut in two by the end of a piece;\n"
-    "  a line too long for one piece of 254 bytes, read as several;\n"
-    "  a carriage return that ends no line;\n"
-    "  a heading line that holds data;\n"
-    "  a file with no data line;\n"
-    "  a NUL byte: the file is not text (its other findings are counted).\n"
     "\n"
     "  -q, --quiet             print only each file's summary\n"
     "  --max-findings N        print at most N findings of each file (0: all);\n"
@@ -263,6 +312,11 @@ constexpr char kHelp[] =
     "  --columns=display       give columns on the screen, tabs every 8 and a\n"
     "                          UTF-8 character one column (--columns=bytes:\n"
     "                          bytes, the default)\n"
+    "  --format=FORMAT         gcc: PATH:LINE:COLUMN: warning: and the message,\n"
+    "                          as compilers print warnings (the default);\n"
+    "                          json: JSON Lines, an object for each finding,\n"
+    "                          then the file's summary; sarif: one SARIF 2.1.0\n"
+    "                          log, its columns in Unicode code points\n"
     "  -h, --help              print this help and exit\n"
     "  --version               print the version and exit\n"
     "  --                      end the options: what follows is a file, even -x\n"
@@ -270,6 +324,23 @@ constexpr char kHelp[] =
     "\n"
     "Exit status: 0 when no file has a finding, 1 when one has, 2 when a\n"
     "file cannot be read or the command line is wrong.\n";
+
+// Prints the usage and the help: the kinds of finding, by their names, and
+// the options.
+void printHelp()
+{
+    static constexpr char kPadding[] = "                   ";  // to the column of descriptions
+    printMessage("%s", kUsage);
+    printMessage("%s", kIntroduction);
+    for (const KindOfFinding& kind : kKinds) {
+        Text text;
+        text.literal("  ").add(kind.name).add(std::string_view(kPadding, sizeof kPadding - 1 - std::strlen(kind.name)));
+        for (const char* c = kind.help; *c != '\0'; ++c)
+            text.add(*c == '\n' ? "\n                     " : std::string_view(c, 1));
+        printMessage("%s", text.endLine().data());
+    }
+    printMessage("%s", kHelp);
+}
 
 // Refuses the command line, saying why; returns the status.
 int refuse(const char* why, const char* arg)
@@ -325,9 +396,18 @@ int readOptions(int argc, char** args, Options& options, int& files)
             if (std::strcmp(value, "display") != 0 && std::strcmp(value, "bytes") != 0)
                 return refuse("tabfold-check: columns are bytes or display, not %s\n", value);
             options.columns = std::strcmp(value, "display") == 0 ? Columns::Display : Columns::Bytes;
+        } else if (std::strncmp(arg, "--format", 8) == 0 && (arg[8] == '\0' || arg[8] == '=')) {
+            if (!valueOf(argc, args, i, 8, value))
+                return refuse("tabfold-check: %s needs gcc, json or sarif\n", arg);
+            const char* const names[] = {"gcc", "json", "sarif"};
+            int format = 0;
+            while (format < 3 && std::strcmp(value, names[format]) != 0)
+                ++format;
+            if (format == 3)
+                return refuse("tabfold-check: formats are gcc, json or sarif, not %s\n", value);
+            options.format = static_cast<Format>(format);
         } else if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
-            printMessage("%s", kUsage);
-            printMessage("%s", kHelp);
+            printHelp();
             return finishStandardOutput() ? kStatusClean : kStatusTrouble;
         } else if (std::strcmp(arg, "--version") == 0) {
             printMessage("%s", "tabfold-check " TABFOLD_VERSION "\n");
@@ -352,7 +432,10 @@ int main(int argc, char* argv[])
     int files;
     if (const int status = readOptions(argc, args, options, files); status >= 0)
         return status;
-    Output out{OutputFile(standardOutput()), standardOutputIsConsole()};
+    Output out{OutputFile(standardOutput()), standardOutputIsConsole(), options.format, false, 0, {}, {}, true};
+    Text start;
+    formatStart(options.format, start, TABFOLD_VERSION);
+    out.put(start.data(), start.size());
     int status = kStatusClean;
     for (int i = 0; i < files && status != kStatusLost && !out.failed; ++i) {
         const int checked = checkFile(out, args[i], options);

@@ -9,7 +9,7 @@
 
 #include "file_io.hpp"
 #include "pass.hpp"
-#include "spare_check.hpp"
+#include "check_formats.hpp"  // with spare_check.hpp
 #include "spare_file.hpp"
 
 #include <algorithm>
@@ -269,9 +269,6 @@ inline std::string pieceDifferences(const PieceReport& report, const ReferencePi
         (cut != nullptr && (report.cut.count == refDigits ? told != ref.cut.substr(0, told.size())
                                                           : report.cut.count < refDigits)))
         return mismatch(index, "number cut");
-    if (cut != nullptr && (written[0] != report.found[0].value ||
-                           (report.cut.fate == CutFate::Read && before[report.cut.field] != report.cut.value)))
-        return mismatch(index, "value of a number cut");
     if (quiet && (ref.count != 6 || ref.beyond(0) || ref.beyond(1) || ref.beyond(2) || ref.beyond(3) ||
                          ref.beyond(4) || ref.beyond(5) || !ref.endsLine))
         return mismatch(index, "quiet");
@@ -289,16 +286,24 @@ inline std::string pieceDifferences(const PieceReport& report, const ReferencePi
                          : refSign                                                  ? ScanStop::LoneSign
                                                                                     : ScanStop::Character)))
         return mismatch(index, "stop");
+    if (report.dataPiece + 1 != index)
+        return mismatch(index, "number of the piece");
+    // Each field that a finding tells of, as scripts read it, is written so
+    // by the piece that it names, this one or the one before.
     for (int i = 0; i < report.findings; ++i) {
         const Noted& n = report.list[i];
-        if ((n.kind == Finding::SignAfterDigit || n.kind == Finding::Beyond32Bits) &&
-            written[n.subject] != report.found[n.subject].value)
-            return mismatch(index, "value of a finding");
+        FieldTold told[6];
+        for (int k = fieldsTold(report, n, told) - 1; k >= 0; --k) {
+            const std::int32_t* record = told[k].piece == report.dataPiece       ? written
+                                         : told[k].piece + 1 == report.dataPiece ? before
+                                                                                 : nullptr;
+            if (record == nullptr || told[k].value != record[told[k].field] ||
+                told[k].fromLine != (n.kind == Finding::ShortLine ? lastSupplied[told[k].field] : 0))
+                return mismatch(index, "value of a finding");
+        }
         if (i > 0 && n.column < report.list[i - 1].column)
             return mismatch(index, "order of the findings");
     }
-    if (noted(report, Finding::GluedSixth) != nullptr && written[5] != report.found[5].value)
-        return mismatch(index, "value of a glued sixth integer");
     for (int field = 0; field < 6; ++field) {
         const bool supplied = field < report.integers;
         const std::int32_t expected = supplied ? ref.value(field) : lastSupplied[field] == 0 ? 0 : before[field];
@@ -377,6 +382,7 @@ inline std::string checkDifferences(const std::string& bytes, std::size_t readSi
                        next();
                        PieceReport quiet;
                        quiet.line = line;
+                       quiet.dataPiece = index - 1;
                        quiet.integers = 6;
                        found = pieceDifferences(quiet, ref, index, line, lastSupplied, written, before, true);
                    }

@@ -12,6 +12,8 @@
 #include <iterator>
 #include <map>
 #include <random>
+#include <regex>
+#include <sstream>
 #include <thread>
 #include <tuple>
 #include <utility>
@@ -764,6 +766,29 @@ TEST_F(Tabfold, ConvertsWholeOrTouchesNothingUnderAMemoryLimit)
     EXPECT_TRUE(holds(read(at("old.txt")), example));
 }
 
+// The findings that tabfold-check's output tells, one a line: of the gcc
+// form's lines, or of the JSON objects or SARIF results that the format
+// writes, their line, their column (but in SARIF, whose columns are code
+// points) and their message, JSON's escapes undone.
+std::string findingsOf(const std::string& out, bool json)
+{
+    static const std::regex gcc(R"re(^(.*):(\d+):(\d+): warning: (.*)$)re");
+    static const std::regex jsonFinding(R"re("line": (\d+), "column": (\d+), .*"message": "((?:[^"\\]|\\.)*)")re");
+    static const std::regex sarifResult(R"re("message": \{"text": "((?:[^"\\]|\\.)*)"\}.*"startLine": (\d+))re");
+    static const std::regex escaped(R"re(\\(["\\]))re");
+    std::string found, line;
+    std::istringstream lines(out);
+    std::smatch m;
+    while (std::getline(lines, line)) {
+        if (std::regex_search(line, m, gcc))
+            found += json ? m[2].str() + ":" + m[3].str() + " " + m[4].str() + "\n" : m[2].str() + " " + m[4].str() + "\n";
+        else if (std::regex_search(line, m, json ? jsonFinding : sarifResult))
+            found += json ? m[1].str() + ":" + m[2].str() + " " + std::regex_replace(m[3].str(), escaped, "$1") + "\n"
+                          : m[2].str() + " " + std::regex_replace(m[1].str(), escaped, "$1") + "\n";
+    }
+    return found;
+}
+
 // tabfold-check on real files and streams: what it finds, its summaries,
 // its statuses, and what it says on standard error, for every file named.
 TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
@@ -792,8 +817,13 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
     write("shorts.txt", "h\nh\n" + repeated("7 8\n", 1000000));  // 4 MB, 16 blocks of findings
     write("seventh.txt", "h\nh\n1 2 3 4 5 6 99999999999\n1 2 3 4 5 6-7\n");
     write("-x", read(at("clean.txt")));
-    const std::string kCheckUsage = "usage: tabfold-check [-q] [--max-findings N] [--columns=display] [--] "
-                                    "spare2in1lineFile...\n";
+    write("headings.txt", "1 2 3\n4 5 6\n");
+    write("nul-heading.txt", std::string("h1\nh\0\n", 6));
+    write("return-at-end.txt", "h\nh\n1 2 3 4 5 6\r");
+    write("zeros.txt", "h\nh\n7 8\n");
+    write("columns.txt", "h\nh\n1 2 3 4 5 6 \xce\xbb\t\rx\n");
+    const std::string kCheckUsage = "usage: tabfold-check [-q] [--max-findings N] [--columns=display] "
+                                    "[--format=gcc|json|sarif] [--]\n                     spare2in1lineFile...\n";
     // What the check prints of one file: its findings, then its summary.
     const auto checked = [](const std::string& file, const std::vector<std::string>& findings,
                             const std::string& summary) {
@@ -817,6 +847,9 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
                "for one line piece of 254: the line is read as 2 pieces, ";
     };
     const std::string cut = " by the end of the line piece before: that piece ";
+    const auto zero = [](const std::string& record, const std::string& name) {
+        return "{\"record\": \"" + record + "\", \"name\": \"" + name + "\", \"value\": 0, \"from_line\": null}";
+    };
     const auto repeats = [](int line, const std::string& right) {
         return "then the end of the line: the left record's N2 and LINK# repeat line " + std::to_string(line) + "'s 2 and "
                "3; the right record's N1, N2 and LINK# repeat line " + right;
@@ -940,6 +973,27 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
          injected("openat:error=EACCES"), true},
         {"read-error", {cleanPath}, "", "tabfold-check: can not read " + cleanPath + ": input/output error\n", 2,
          injected("read:error=EIO"), true},
+        // The file's finding at line 1 before the heading's, which it holds; a finding before the first NUL
+        // byte printed; a carriage return that ends the file ends no line.
+        {"no-data-line-first", {"headings.txt"}, checked("headings.txt", {noData, heading(1, 3), heading(2, 3)}, "0 data lines "
+             "in 0 data line pieces, 2 lines with findings: 2 heading lines with data, 1 file without a data line"), "", 1},
+        {"no-data-line-before-nul", {"nul-heading.txt"}, checked("nul-heading.txt", {noData, "2:2: warning: a NUL byte: the "
+             "file is not text; its other findings are counted, not printed"}, "0 data lines in 0 data line pieces, 2 lines "
+             "with findings: 1 file without a data line, 1 file that is not text"), "", 1},
+        {"return-ends-file", {"return-at-end.txt"}, checked("return-at-end.txt", {"3:12: warning: a carriage return that "
+             "ends no line: the conversion reads it as a blank, where an editor may begin a new line"}, "1 data line in 1 "
+             "data line piece, 1 line with findings: 1 carriage return that ends no line"), "", 1},
+        // JSON Lines for scripts: each field that a short line repeats, the summary's counts, an error.
+        {"json", {"--format=json", "zeros.txt", "missing.txt"}, "{\"type\": \"finding\", \"path\": \"zeros.txt\", \"line\": 3, "
+             "\"column\": 1, \"piece\": 1, \"kind\": \"short-line\", \"message\": \"2 integers of 6, then the end of the "
+             "line: the left record's LINK# is 0, no line having given it yet; the right record's N1, N2 and LINK# " + none +
+             "\", \"fields\": [" + zero("left", "LINK#") + ", " + zero("right", "N1") + ", " + zero("right", "N2") + ", " +
+             zero("right", "LINK#") + "]}\n{\"type\": \"summary\", \"path\": \"zeros.txt\", \"data_lines\": 1, \"pieces\": 1, "
+             "\"lines_with_findings\": 1, \"counts\": {\"short-line\": 1, \"sign-after-digit\": 0, \"beyond-32-bits\": 0, "
+             "\"seventh-integer\": 0, \"glued-sixth\": 0, \"after-sixth\": 0, \"cut-number\": 0, \"long-line\": 0, "
+             "\"lone-return\": 0, \"heading-with-data\": 0, \"no-data-line\": 0, \"not-text\": 0}}\n{\"type\": \"error\", "
+             "\"path\": \"missing.txt\", \"message\": \"can not open missing.txt: no such file\"}\n",
+         "tabfold-check: can not open missing.txt: no such file\n", 2},
         {"no-arguments", {}, "", kCheckUsage, 2},
         // Options, then the files; - is standard input, -- ends the options.
         {"version", {"--version"}, "tabfold-check 1.0.0\n", "", 0},
@@ -948,6 +1002,10 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
          2},
         {"option-without-value", {"clean.txt", "--max-findings"}, "", "tabfold-check: --max-findings needs a number\n"
              + kCheckUsage, 2},
+        {"unknown-format", {"--format=gcc2", "clean.txt"}, "", "tabfold-check: formats are gcc, json or sarif, not gcc2\n" +
+             kCheckUsage, 2},
+        {"format-without-value", {"clean.txt", "--format"}, "", "tabfold-check: --format needs gcc, json or sarif\n" +
+             kCheckUsage, 2},
         {"options-ended", {"--", "-x"}, "-x" + clean.substr(9), "", 0},
         {"quiet-standard-input", {"-", "-q"}, "-: " + shortSummary, "", 1, shell("", " <short.txt")},
         {"piped-by-name", {"/dev/stdin", "-q"}, "/dev/stdin: " + shortSummary, "", 1,
@@ -971,6 +1029,16 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
         if (c.begins)
             out = out.substr(0, c.out.size());
         EXPECT_EQ(std::make_tuple(status, out, errors), std::make_tuple(c.status, c.out, c.errors));
+        // The same findings in every format: JSON's, where they stand; SARIF's, in their lines.
+        for (const bool json : {true, false}) {
+            if (c.status == 2 || c.begins || c.out.find(": warning: ") == std::string::npos)
+                break;
+            std::vector<std::string> args = c.args;
+            args.insert(args.begin(), {"--format", json ? "json" : "sarif"});
+            const auto [formatStatus, formatOut, formatErrors] = runProgram(program, std::size(program), args, c.wrapper);
+            EXPECT_EQ(std::make_pair(formatStatus, findingsOf(formatOut, json)), std::make_pair(c.status, findingsOf(c.out, json)))
+                << (json ? "json" : "sarif");
+        }
         if (c.mostReads > 0) {
             const std::string trace = "\n" + read(base_ / "reads");
             std::size_t reads = 0;
@@ -979,6 +1047,16 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
             EXPECT_LE(reads, c.mostReads) << trace;
         }
     }
+    // SARIF's columns count code points, a tab one; its paths are URI references.
+    write("a b%.txt", "");
+    std::string absolute = at("zeros.txt").string();
+    std::replace(absolute.begin(), absolute.end(), '\\', '/');
+    const auto [sarifStatus, sarif, sarifErrors] =
+        runProgram(program, std::size(program), {"--format=sarif", "columns.txt", "a b%.txt", at("zeros.txt").string()});
+    for (const std::string& told : std::vector<std::string>{"\"uri\": \"columns.txt\"}, \"region\": {\"startLine\": 3, \"startColumn\": 15}",
+                                    "{\"path\": \"a b%.txt\"", "\"uri\": \"a%20b%25.txt\"",
+                                    (kOnWindows ? "\"uri\": \"file:///" : "\"uri\": \"file://") + absolute})
+        EXPECT_NE(sarif.find(told), std::string::npos) << told << "\n" << sarif;
     if (!unmounted_.empty())
         GTEST_SKIP() << unmounted_;
 }
