@@ -10,7 +10,7 @@
 const KindOfFinding kKinds[kFindingKinds] = {
     {"short-line", "a data line of fewer than six integers, whose missing\n"
                    "fields repeat those of an earlier line"},
-    {"sign-after-digit", "a sign straight after a digit, which begins a new\ninteger"},
+    {"sign-after-digit", "a sign straight after a digit, which begins a new integer"},
     {"beyond-32-bits", "an integer beyond 32 bits, read as the nearest bound"},
     {"seventh-integer", "a seventh integer, ignored with all that follows it"},
     {"glued-sixth", "a character straight after the sixth integer, ignored\nwith all that follows it"},
@@ -145,8 +145,11 @@ std::uint64_t lineOf(const PieceReport& report, const Noted& noted)
 // its record, its name and its value.
 void addField(Text& text, const FieldTold& told)
 {
-    text.add(told.field < 3 ? "{\"record\": \"left\", \"name\": \"" : "{\"record\": \"right\", \"name\": \"")
-        .add(kFieldNames[told.field]).literal("\", \"value\": ").signedNumber(told.value);
+    static constexpr std::string_view kStarts[kFields] = {
+        "{\"record\":\"left\",\"name\":\"N1\",\"value\":",  "{\"record\":\"left\",\"name\":\"N2\",\"value\":",
+        "{\"record\":\"left\",\"name\":\"LINK#\",\"value\":", "{\"record\":\"right\",\"name\":\"N1\",\"value\":",
+        "{\"record\":\"right\",\"name\":\"N2\",\"value\":", "{\"record\":\"right\",\"name\":\"LINK#\",\"value\":"};
+    text.add(kStarts[told.field]).signedNumber(told.value);
 }
 
 // Appends JSON's "fields" of the finding: what each field that it tells
@@ -159,83 +162,77 @@ void addFields(Text& text, const LineBuffer& piece, const PieceReport& report, c
     const int count = fieldsTold(report, noted, told);
     if (count == 0)
         return;
-    text.literal(", \"fields\": [");
+    text.literal(",\"fields\":[");
     for (int i = 0; i < count; ++i) {
-        addField(text.add(i == 0 ? "" : ", "), told[i]);
+        addField(text.add(i == 0 ? "" : ","), told[i]);
         if (noted.kind == Finding::ShortLine && told[i].fromLine == 0)
-            text.literal(", \"from_line\": null}");
+            text.literal(",\"from_line\":null}");
         else if (noted.kind == Finding::ShortLine)
-            text.literal(", \"from_line\": ").number(told[i].fromLine).literal("}");
+            text.literal(",\"from_line\":").number(told[i].fromLine).literal("}");
         else if (noted.kind == Finding::CutNumber)
-            text.literal(", \"piece\": ").number(told[i].piece).literal("}");
+            text.literal(",\"piece\":").number(told[i].piece).literal("}");
         else
-            addQuoted(text.literal(", \"integer\": "),
-                      std::string_view(piece.text + told[i].begin, told[i].end - told[i].begin)).literal("}");
+            text.literal(",\"integer\":\"")  // (a sign and digits)
+                .add(piece.text + told[i].begin, told[i].end - told[i].begin).literal("\"}");
     }
     text.literal("]");
     if (noted.kind == Finding::CutNumber) {
         const CutNumber& cut = report.cut;
-        text.literal(", \"number\": \"").add(&cut.sign, cut.sign != '\0' ? 1 : 0).add(cut.digits)
-            .literal("\", \"digits\": ")
+        text.literal(",\"number\":\"").add(&cut.sign, cut.sign != '\0' ? 1 : 0).add(cut.digits)
+            .literal("\",\"digits\":")
             .number(cut.count);
     }
 }
 
-// Appends the JSON object of a finding, but its closing brace: where it
-// stands, its piece (0 for none), its kind and its message.
-void addJsonFinding(Text& text, const Text& label, std::uint64_t line, std::size_t column, std::uint64_t piece,
-                    Finding kind, const Text& message)
+// Appends the message that message(text) appends in a JSON string.
+template <class Message>
+void addJsonMessage(Text& text, Message&& message)
 {
-    text.literal("{\"type\": \"finding\", \"path\": ").add(label.data(), label.size()).literal(", \"line\": ")
-        .number(line).literal(", \"column\": ").number(column);
-    if (piece == 0)
-        text.literal(", \"piece\": null");
-    else
-        text.literal(", \"piece\": ").number(piece);
-    text.literal(", \"kind\": \"").add(kKinds[static_cast<int>(kind)].name).literal("\", \"message\": \"");
-    addJson(text, std::string_view(message.data(), message.size()));
-    text.literal("\"");
+    text.setInJson(true);
+    message(text);
+    text.setInJson(false);
 }
 
-// Appends SARIF's result of a finding, on a line of its own after a comma.
-void addSarifResult(Text& text, const Text& label, std::uint64_t line, std::size_t column, Finding kind,
-                    const Text& message)
-{
-    text.literal(",\n        {\"ruleId\": \"").add(kKinds[static_cast<int>(kind)].name).literal("\", \"ruleIndex\": ")
-        .number(static_cast<std::uint64_t>(kind)).literal(", \"level\": \"warning\", \"message\": {\"text\": \"");
-    addJson(text, std::string_view(message.data(), message.size()));
-    text.literal("\"}, \"locations\": [{\"physicalLocation\": {\"artifactLocation\": ").add(label.data(), label.size())
-        .literal(", \"region\": {\"startLine\": ").number(line).literal(", \"startColumn\": ").number(column)
-        .literal("}}}]}");
-}
-
-// A finding's line in the gcc form up to its message: the path, the line
-// and the column (from 1), and the word warning (copied apart from the
-// colon before it, so that the word stands whole among the program's
-// bytes, where a package check looks for misspelt words).
-void addGccStart(Text& text, const Text& label, std::uint64_t line, std::size_t column)
-{
-    text.add(label.data(), label.size()).literal(":").number(line).literal(":").number(column).literal(": ")
-        .literal("warning: ");
-}
-
-// Puts in text the finding of the kind at the place, its message given.
+// Puts in text the finding of the kind at the place, in the format; the
+// message, which message(text) appends, and for JSON what addMore(text)
+// appends after it, the fields.
+template <class Message, class More>
 void formatAt(Format format, Text& text, const Text& label, std::uint64_t line, std::size_t column,
-              std::uint64_t piece, Finding kind, const Text& message)
+              std::uint64_t piece, Finding kind, Message&& message, More&& addMore)
 {
     text.clear();
+    const char* const name = kKinds[static_cast<int>(kind)].name;
     switch (format) {
     case Format::Gcc:
-        addGccStart(text, label, line, column);
-        text.add(message.data(), message.size());
+        // (The word warning copied apart from the colon before it, so that
+        // it stands whole among the program's bytes, where a package check
+        // looks for misspelt words.)
+        text.add(label.data(), label.size()).literal(":").number(line).literal(":").number(column).literal(": ")
+            .literal("warning: ");
+        message(text);
         break;
-    case Format::Json:
-        addJsonFinding(text, label, line, column, piece, kind, message);
+    case Format::Json: {
+        text.literal("{\"type\":\"finding\",\"path\":").add(label.data(), label.size()).literal(",\"line\":")
+            .number(line).literal(",\"column\":").number(column);
+        if (piece == 0)
+            text.literal(",\"piece\":null");
+        else
+            text.literal(",\"piece\":").number(piece);
+        text.literal(",\"kind\":\"").add(name).literal("\",\"message\":\"");
+        addJsonMessage(text, message);
+        addMore(text.literal("\""));
         text.literal("}");
         break;
-    case Format::Sarif:
-        addSarifResult(text, label, line, column, kind, message);
+    }
+    case Format::Sarif: {
+        text.literal(",\n        {\"ruleId\": \"").add(name).literal("\", \"ruleIndex\": ")
+            .number(static_cast<std::uint64_t>(kind)).literal(", \"level\": \"warning\", \"message\": {\"text\": \"");
+        addJsonMessage(text, message);
+        text.literal("\"}, \"locations\": [{\"physicalLocation\": {\"artifactLocation\": ").add(label.data(), label.size())
+            .literal(", \"region\": {\"startLine\": ").number(line).literal(", \"startColumn\": ").number(column)
+            .literal("}}}]}");
         return;  // (the next one's comma ends its line)
+    }
     }
     text.endLine();
 }
@@ -308,24 +305,15 @@ Columns columnsOf(Format format, Columns asked)
 void formatFinding(Format format, Text& text, const Text& label, const LineBuffer& piece, const PieceReport& report,
                    const Noted& noted, Columns columns)
 {
-    Text message;
-    describeMessage(message, piece, report, noted);
-    const std::size_t column = columns == Columns::Bytes ? noted.column : noted.display;
-    if (format != Format::Json) {
-        formatAt(format, text, label, lineOf(report, noted), column, 0, noted.kind, message);
-        return;
-    }
-    text.clear();
-    addJsonFinding(text, label, lineOf(report, noted), column, pieceOf(report, noted), noted.kind, message);
-    addFields(text, piece, report, noted);
-    text.literal("}").endLine();
+    formatAt(format, text, label, lineOf(report, noted), columns == Columns::Bytes ? noted.column : noted.display,
+             pieceOf(report, noted), noted.kind, [&](Text& t) { describeMessage(t, piece, report, noted); },
+             [&](Text& t) { addFields(t, piece, report, noted); });
 }
 
 void formatNoDataLine(Format format, Text& text, const Text& label)
 {
-    Text message;
-    describeNoDataLine(message);
-    formatAt(format, text, label, 1, 1, 0, Finding::NoDataLine, message);
+    formatAt(format, text, label, 1, 1, 0, Finding::NoDataLine, [](Text& t) { describeNoDataLine(t); },
+             [](Text&) {});
 }
 
 void formatSummary(Format format, Text& text, std::string_view path, const Text& label, const CheckState& state,
@@ -345,11 +333,11 @@ void formatSummary(Format format, Text& text, std::string_view path, const Text&
     if (format == Format::Sarif)
         addQuoted(text.add(first ? "        {\"path\": " : ",\n        {\"path\": "), path);
     else
-        text.literal("{\"type\": \"summary\", \"path\": ").add(label.data(), label.size());
-    text.literal(", \"data_lines\": ").number(state.dataLines).literal(", \"pieces\": ").number(state.dataPieces)
-        .literal(", \"lines_with_findings\": ").number(linesWithFindings).literal(", \"counts\": {");
+        text.literal("{\"type\":\"summary\",\"path\":").add(label.data(), label.size());
+    text.literal(",\"data_lines\":").number(state.dataLines).literal(",\"pieces\":").number(state.dataPieces)
+        .literal(",\"lines_with_findings\":").number(linesWithFindings).literal(",\"counts\":{");
     for (int kind = 0; kind < kFindingKinds; ++kind)
-        text.add(kind == 0 ? "\"" : ", \"").add(kKinds[kind].name).literal("\": ").number(counts.of[kind]);
+        text.add(kind == 0 ? "\"" : ",\"").add(kKinds[kind].name).literal("\":").number(counts.of[kind]);
     text.literal("}}");
     if (format == Format::Json)
         text.endLine();
@@ -359,8 +347,8 @@ void formatError(Format format, Text& text, std::string_view path, std::string_v
 {
     text.clear();
     if (format == Format::Json) {
-        addQuoted(text.literal("{\"type\": \"error\", \"path\": "), path);
-        addQuoted(text.literal(", \"message\": "), message);
+        addQuoted(text.literal("{\"type\":\"error\",\"path\":"), path);
+        addQuoted(text.literal(",\"message\":"), message);
         text.literal("}").endLine();
     } else if (format == Format::Sarif) {
         text.add(first ? "        " : ",\n        ").literal("{\"level\": \"error\", \"message\": {\"text\": ");

@@ -326,8 +326,10 @@ Text& Text::character(char c)
     if (byte == 0)
         return add("a NUL byte");
     if (byte > ' ' && byte < 0x7F) {
-        const char quoted[] = {'\'', c, '\''};
-        return add(quoted, sizeof quoted);
+        const bool escaped = inJson_ && (c == '"' || c == '\\');
+        const char quoted[] = {'\'', '\\', c, '\''};
+        add(quoted, 1).add(quoted + 2 - escaped, 1 + escaped);
+        return add(quoted + 3, 1);
     }
     const char code[] = {kHex[byte >> 4], kHex[byte & 15]};
     return add("the byte 0x").add(code, sizeof code);

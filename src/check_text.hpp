@@ -55,6 +55,10 @@ public:
     // As a person reads it: itself, quoted, when it is printable, a NUL
     // byte, or else its code.
     Text& character(char c);
+    // Whether what is added from now on stands in a JSON string, where a
+    // quote or a backslash that character() adds is escaped.  (The texts of
+    // findings hold no other character that JSON escapes.)
+    void setInJson(bool inJson) { inJson_ = inJson; }
 
     void clear()
     {
@@ -67,6 +71,7 @@ public:
 private:
     char bytes_[8192];  // (not cleared: a text is made for every finding)
     std::size_t used_ = 0;
+    bool inJson_ = false;
 };
 
 // Appends to text the counts of the kinds of finding that there are, as "1

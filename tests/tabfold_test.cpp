@@ -773,7 +773,7 @@ TEST_F(Tabfold, ConvertsWholeOrTouchesNothingUnderAMemoryLimit)
 std::string findingsOf(const std::string& out, bool json)
 {
     static const std::regex gcc(R"re(^(.*):(\d+):(\d+): warning: (.*)$)re");
-    static const std::regex jsonFinding(R"re("line": (\d+), "column": (\d+), .*"message": "((?:[^"\\]|\\.)*)")re");
+    static const std::regex jsonFinding(R"re("line":(\d+),"column":(\d+),.*"message":"((?:[^"\\]|\\.)*)")re");
     static const std::regex sarifResult(R"re("message": \{"text": "((?:[^"\\]|\\.)*)"\}.*"startLine": (\d+))re");
     static const std::regex escaped(R"re(\\(["\\]))re");
     std::string found, line;
@@ -821,6 +821,7 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
     write("nul-heading.txt", std::string("h1\nh\0\n", 6));
     write("return-at-end.txt", "h\nh\n1 2 3 4 5 6\r");
     write("zeros.txt", "h\nh\n7 8\n");
+    write("quotes.txt", "h\nh\n1 2 3 4 5 6\"\n1 2 3 4 5 6 \\\n");
     write("columns.txt", "h\nh\n1 2 3 4 5 6 \xce\xbb\t\rx\n");
     const std::string kCheckUsage = "usage: tabfold-check [-q] [--max-findings N] [--columns=display] "
                                     "[--format=gcc|json|sarif] [--]\n                     spare2in1lineFile...\n";
@@ -848,7 +849,7 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
     };
     const std::string cut = " by the end of the line piece before: that piece ";
     const auto zero = [](const std::string& record, const std::string& name) {
-        return "{\"record\": \"" + record + "\", \"name\": \"" + name + "\", \"value\": 0, \"from_line\": null}";
+        return "{\"record\":\"" + record + "\",\"name\":\"" + name + "\",\"value\":0,\"from_line\":null}";
     };
     const auto repeats = [](int line, const std::string& right) {
         return "then the end of the line: the left record's N2 and LINK# repeat line " + std::to_string(line) + "'s 2 and "
@@ -975,6 +976,9 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
          injected("read:error=EIO"), true},
         // The file's finding at line 1 before the heading's, which it holds; a finding before the first NUL
         // byte printed; a carriage return that ends the file ends no line.
+        {"quote-and-backslash", {"quotes.txt"}, checked("quotes.txt", {"3:12: warning: '\"' " + glued + "6", "4:13: warning: "
+             "'\\' " + after}, "2 data lines in 2 data line pieces, 2 lines with findings: 1 sixth integer glued to a "
+             "character, 1 character after the sixth integer"), "", 1},
         {"no-data-line-first", {"headings.txt"}, checked("headings.txt", {noData, heading(1, 3), heading(2, 3)}, "0 data lines "
              "in 0 data line pieces, 2 lines with findings: 2 heading lines with data, 1 file without a data line"), "", 1},
         {"no-data-line-before-nul", {"nul-heading.txt"}, checked("nul-heading.txt", {noData, "2:2: warning: a NUL byte: the "
@@ -984,15 +988,15 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
              "ends no line: the conversion reads it as a blank, where an editor may begin a new line"}, "1 data line in 1 "
              "data line piece, 1 line with findings: 1 carriage return that ends no line"), "", 1},
         // JSON Lines for scripts: each field that a short line repeats, the summary's counts, an error.
-        {"json", {"--format=json", "zeros.txt", "missing.txt"}, "{\"type\": \"finding\", \"path\": \"zeros.txt\", \"line\": 3, "
-             "\"column\": 1, \"piece\": 1, \"kind\": \"short-line\", \"message\": \"2 integers of 6, then the end of the "
+        {"json", {"--format=json", "zeros.txt", "missing.txt"}, "{\"type\":\"finding\",\"path\":\"zeros.txt\",\"line\":3,"
+             "\"column\":1,\"piece\":1,\"kind\":\"short-line\",\"message\":\"2 integers of 6, then the end of the "
              "line: the left record's LINK# is 0, no line having given it yet; the right record's N1, N2 and LINK# " + none +
-             "\", \"fields\": [" + zero("left", "LINK#") + ", " + zero("right", "N1") + ", " + zero("right", "N2") + ", " +
-             zero("right", "LINK#") + "]}\n{\"type\": \"summary\", \"path\": \"zeros.txt\", \"data_lines\": 1, \"pieces\": 1, "
-             "\"lines_with_findings\": 1, \"counts\": {\"short-line\": 1, \"sign-after-digit\": 0, \"beyond-32-bits\": 0, "
-             "\"seventh-integer\": 0, \"glued-sixth\": 0, \"after-sixth\": 0, \"cut-number\": 0, \"long-line\": 0, "
-             "\"lone-return\": 0, \"heading-with-data\": 0, \"no-data-line\": 0, \"not-text\": 0}}\n{\"type\": \"error\", "
-             "\"path\": \"missing.txt\", \"message\": \"can not open missing.txt: no such file\"}\n",
+             "\",\"fields\":[" + zero("left", "LINK#") + "," + zero("right", "N1") + "," + zero("right", "N2") + "," +
+             zero("right", "LINK#") + "]}\n{\"type\":\"summary\",\"path\":\"zeros.txt\",\"data_lines\":1,\"pieces\":1,"
+             "\"lines_with_findings\":1,\"counts\":{\"short-line\":1,\"sign-after-digit\":0,\"beyond-32-bits\":0,"
+             "\"seventh-integer\":0,\"glued-sixth\":0,\"after-sixth\":0,\"cut-number\":0,\"long-line\":0,"
+             "\"lone-return\":0,\"heading-with-data\":0,\"no-data-line\":0,\"not-text\":0}}\n{\"type\":\"error\","
+             "\"path\":\"missing.txt\",\"message\":\"can not open missing.txt: no such file\"}\n",
          "tabfold-check: can not open missing.txt: no such file\n", 2},
         {"no-arguments", {}, "", kCheckUsage, 2},
         // Options, then the files; - is standard input, -- ends the options.
