@@ -201,7 +201,7 @@ void formatAt(Format format, Text& text, const Text& label, std::uint64_t line, 
               std::uint64_t piece, Finding kind, Message&& message, More&& addMore)
 {
     text.clear();
-    const char* const name = kKinds[static_cast<int>(kind)].name;
+    const std::string_view name = kKinds[static_cast<int>(kind)].name;
     switch (format) {
     case Format::Gcc:
         // (The word warning copied apart from the colon before it, so that

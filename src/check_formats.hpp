@@ -18,7 +18,7 @@ enum class Format { Gcc, Json, Sarif };
 // it (wrapped for the help's column of descriptions); in the order of
 // Finding.
 struct KindOfFinding {
-    const char* name;
+    std::string_view name;
     const char* help;
 };
 extern const KindOfFinding kKinds[kFindingKinds];

@@ -183,8 +183,6 @@ void noteReturns(CheckState& state, const LineBuffer& piece, bool endsFile, Piec
 void countPiece(CheckState& state, const LineBuffer& piece, bool endsFile, bool returnBefore, PieceReport& report)
 {
     state.lineLength += piece.length;
-    if (state.columns != Columns::Bytes)
-        state.lineDisplay = displayAfter(state.columns, state.lineDisplay, piece.text, piece.length);
     ++state.linePieces;
     state.lineHeadingPieces += report.heading;
     if (!report.heading && state.linePieces - state.lineHeadingPieces == 1)
@@ -192,6 +190,9 @@ void countPiece(CheckState& state, const LineBuffer& piece, bool endsFile, bool 
     const bool newline = piece.text[piece.length - 1] == '\n';
     report.endsLine = newline || endsFile;
     if (!report.endsLine) {
+        // (The next piece's columns begin where this one's end.)
+        if (state.columns != Columns::Bytes)
+            state.lineDisplay = displayAfter(state.columns, state.lineDisplay, piece.text, piece.length);
         keepTrailing(state, piece, report);
         return;
     }

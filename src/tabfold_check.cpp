@@ -100,7 +100,8 @@ int complain(Output& out, Failure failure, const char* path, int error = 0)
     text.add(hole + 2, std::strlen(hole + 2) - 1);  // less the newline
     if (error != 0)
         text.literal(": ").add(reasonOf(error));
-    printError("tabfold-check: %s\n", text.data());
+    Text line;
+    printError("%s", line.literal("tabfold-check: ").add(text.data(), text.size()).endLine().data());
     Text told;
     formatError(out.format, told, path, std::string_view(text.data(), text.size()), out.errors.empty());
     out.everyFileChecked = false;
@@ -323,7 +324,14 @@ constexpr char kHelp[] =
     "Options may come anywhere before --.\n"
     "\n"
     "Exit status: 0 when no file has a finding, 1 when one has, 2 when a\n"
-    "file cannot be read or the command line is wrong.\n";
+    "file cannot be read or the command line is wrong.\n"
+    "\n"
+    "Examples:\n"
+    "  tabfold-check old.txt\n"
+    "    old.txt:4:1: warning: 2 integers of 6, then the end of the line: ...\n"
+    "  tabfold-check --format=json old.txt\n"
+    "    {\"type\":\"finding\",\"path\":\"old.txt\",\"line\":4,\"column\":1,\"piece\":2,...}\n"
+    "  tabfold-check --format=sarif spares/*.txt >spares.sarif\n";
 
 // Prints the usage and the help: the kinds of finding, by their names, and
 // the options.
@@ -334,7 +342,7 @@ void printHelp()
     printMessage("%s", kIntroduction);
     for (const KindOfFinding& kind : kKinds) {
         Text text;
-        text.literal("  ").add(kind.name).add(std::string_view(kPadding, sizeof kPadding - 1 - std::strlen(kind.name)));
+        text.literal("  ").add(kind.name).add(std::string_view(kPadding, sizeof kPadding - 1 - kind.name.size()));
         for (const char* c = kind.help; *c != '\0'; ++c)
             text.add(*c == '\n' ? "\n                     " : std::string_view(c, 1));
         printMessage("%s", text.endLine().data());

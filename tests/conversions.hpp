@@ -317,14 +317,38 @@ inline std::string pieceDifferences(const PieceReport& report, const ReferencePi
     return "";
 }
 
+// Whether every finding of the report is one line in JSON Lines, an
+// object, and in SARIF a result after a comma.
+inline bool formatsHold(const LineBuffer& piece, const PieceReport& report)
+{
+    Text json, sarif, text;
+    labelFile(Format::Json, "f", json);
+    labelFile(Format::Sarif, "f", sarif);
+    for (int i = 0; i < report.findings; ++i) {
+        formatFinding(Format::Json, text, json, piece, report, report.list[i], Columns::Bytes);
+        if (std::string_view(text.data()).find('\n') != text.size() - 1 || text.data()[0] != '{' ||
+            text.data()[text.size() - 2] != '}')
+            return false;
+        formatFinding(Format::Sarif, text, sarif, piece, report, report.list[i], Columns::CodePoints);
+        if (std::string_view(text.data()).rfind('\n') != 1 || text.data()[text.size() - 1] != '}')
+            return false;
+    }
+    return true;
+}
+
 // What checkOldSpareFile tells, to the function for pieces taken one at a
-// time and the one for quiet lines passed over at once.
+// time and the one for quiet lines passed over at once; every finding is
+// put in JSON Lines and SARIF too.
 template <class OnPiece, class OnQuietLines>
 struct CheckVisitor {
     OnPiece onPiece;
     OnQuietLines onQuietLines;
 
-    bool piece(const LineBuffer&, const PieceReport& report) { return onPiece(report), true; }
+    bool piece(const LineBuffer& piece, const PieceReport& report)
+    {
+        require(formatsHold(piece, report), "JSON Lines and SARIF of a finding");
+        return onPiece(report), true;
+    }
     bool quietLines(std::uint64_t from, std::uint64_t to) { return onQuietLines(from, to), true; }
 };
 template <class OnPiece, class OnQuietLines>
