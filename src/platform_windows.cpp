@@ -269,7 +269,9 @@ int descriptorNamed(const char* path)
 {
     if (std::strcmp(path, "/dev/stdin") == 0)
         return 0;
-    if (std::strncmp(path, "/dev/fd/", 8) != 0 || path[8] < '0' || path[8] > '9')
+    // (Its digits as a POSIX layer names it: no leading zero.)
+    if (std::strncmp(path, "/dev/fd/", 8) != 0 || path[8] < '0' || path[8] > '9' ||
+        (path[8] == '0' && path[9] != '\0'))
         return -1;
     char* end;
     const long fd = std::strtol(path + 8, &end, 10);
@@ -604,8 +606,14 @@ bool namesOpenFile(const char*, const FileHandle&)
     return true;  // a file open here can be neither renamed over nor deleted
 }
 
-FileHandle Replacement::open(const char*, const FileHandle& existing, int& error)
+FileHandle Replacement::open(const char* path, const FileHandle& existing, int& error)
 {
+    // A file that a descriptor names is held open by the program that gave
+    // it, which Windows lets no other file replace: refused before the
+    // stream is read, not once it is spent.
+    error = EBUSY;
+    if (descriptorNamed(path) >= 0)
+        return FileHandle();
     // The file replaced is the one open in existing, wherever links lead.
     const HANDLE handle = handleOf(existing);
     const DWORD size = GetFinalPathNameByHandleW(handle, nullptr, 0, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);

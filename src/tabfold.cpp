@@ -240,6 +240,9 @@ int copyPass(PassSource& source, Side side, const SparePaths& paths, Workspace& 
 // converted before it; a replacement beside it is dropped.
 int convert(const SparePaths& paths)
 {
+    // (Ended last, once the workspace has closed the file beside the new
+    // spare file: Windows removes no file that is open.)
+    NewFile target;
     Workspace work;
     if (!work.ready())
         return report(Failure::OutOfMemory, paths.oldPath);
@@ -247,7 +250,6 @@ int convert(const SparePaths& paths)
     if (!source.open(paths.oldPath))
         return report(source.refusal());
     // Whatever refuses the new spare file does so before a stream is read.
-    NewFile target;
     if (const int status = claimNewFile(paths.newPath, source, work, target))
         return status;
     if (!source.spool(work.oldFile, work.newFile))

@@ -23,7 +23,8 @@ extern const bool kOnWindows;
 // with input, its standard input a pipe that input's bytes are written
 // into, then closed; calls meanwhile while it runs.  On Windows, a command
 // whose first word is cmd runs its second in cmd, $@ standing for the
-// words after it, each in double quotes.  A run that takes 20 s is ended,
+// words after it, each in double quotes; one whose first word is fd3=NAME
+// runs the rest with the file NAME in the folder as descriptor 3.  A run that takes 20 s is ended,
 // and so is whatever it left running once it ends (on POSIX, its process
 // group).  Returns the exit status, or 1000 and the number of the signal
 // that ended it.

@@ -47,10 +47,32 @@ int runChild(const std::vector<std::string>& command, const std::filesystem::pat
              const std::filesystem::path& outPath, const std::filesystem::path& errPath,
              const std::function<void()>& meanwhile, const std::string* input)
 {
-    const bool inCmd = command[0] == "cmd";
-    const std::wstring line = inCmd ? cmdLine(command) : quoted(command.begin(), command.end());
+    // A first word fd3=NAME gives the program the file NAME, opened for
+    // writing and shared as cmd shares a redirection, as its C runtime's
+    // descriptor 3 (in the block that msvcrt programs read at their start).
+    std::vector<std::string> words = command;
+    HANDLE third = INVALID_HANDLE_VALUE;
+    struct {
+        int count = 4;
+        unsigned char flags[4] = {0, 0, 0, 0x01};  // FOPEN for 3 alone
+        HANDLE handles[4];
+    } __attribute__((packed)) block{};
+    if (words[0].starts_with("fd3=")) {
+        SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+        third = CreateFileW((folder / utf8Path(words[0].substr(4))).c_str(), GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_ALWAYS, 0, nullptr);
+        block.handles[0] = block.handles[1] = block.handles[2] = INVALID_HANDLE_VALUE;
+        block.handles[3] = third;
+        words.erase(words.begin());
+    }
+    const bool inCmd = words[0] == "cmd";
+    const std::wstring line = inCmd ? cmdLine(words) : quoted(words.begin(), words.end());
     STARTUPINFOW start{};
     start.cb = sizeof start;
+    if (third != INVALID_HANDLE_VALUE) {
+        start.cbReserved2 = sizeof block;
+        start.lpReserved2 = reinterpret_cast<BYTE*>(&block);
+    }
     start.dwFlags = STARTF_USESTDHANDLES;
     start.hStdInput = INVALID_HANDLE_VALUE;
     HANDLE feed = INVALID_HANDLE_VALUE;
@@ -62,10 +84,12 @@ int runChild(const std::vector<std::string>& command, const std::filesystem::pat
     start.hStdError = inheritedFile(errPath);
     PROCESS_INFORMATION child{};
     std::wstring mutableLine = line;
-    const bool started = CreateProcessW(inCmd ? nullptr : utf8Path(command[0]).c_str(), mutableLine.data(),
+    const bool started = CreateProcessW(inCmd ? nullptr : utf8Path(words[0]).c_str(), mutableLine.data(),
                                         nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(), &start, &child);
     CloseHandle(start.hStdOutput);
     CloseHandle(start.hStdError);
+    if (third != INVALID_HANDLE_VALUE)
+        CloseHandle(third);
     if (input != nullptr)
         CloseHandle(start.hStdInput);
     if (!started) {

@@ -367,6 +367,9 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
         // A writer that failed midway, within a number: what came is converted.
         {"fed-pipe-cut-short", {"/dev/stdin", "new.txt"}, "", 0, "h\nh\n1 2 3 4 5 6\n7 8 9 10 1", kHeading + "1   2   3\n7   8   9\n4   5   6\n10  1   6\n",
          On::Any, {}, {}, "old.txt", "new.txt", {}, "../spool", true},
+        // A file that a descriptor names is held open by the program that gave it.
+        {"fed-pipe-into-descriptor", {"/dev/stdin", "/dev/fd/3"}, "can not write beside /dev/fd/3: device or resource busy\n",
+         5, example, {}, On::Windows, {"fd3=new.txt"}, {}, "old.txt", "new.txt", {}, "../spool", true},
         {"no-standard-input", {"/dev/stdin", "new.txt"}, "can not open /dev/stdin\n", 5, {}, {}, On::Windows, {}, {}, "old.txt", ""},
         {"nul-as-old", {"NUL", "new.txt"}, "can not open NUL: not a regular file\n", 5, {}, {}, On::Windows},
         // Known by its name: CON cannot be opened where no console is attached.
