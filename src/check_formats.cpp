@@ -48,8 +48,9 @@ std::size_t utf8Length(const unsigned char* text, std::size_t count)
 // Appends the bytes as the characters of a JSON string, without its
 // quotes: UTF-8 as it is, but quotes, backslashes and control characters
 // escaped, and a byte that begins no character of UTF-8 as the code point
-// of its value (\u00XX).
-void addJson(Text& text, std::string_view bytes)
+// of its value (\u00XX).  (To a Text or to Grown bytes.)
+template <class Sink>
+void addJson(Sink& text, std::string_view bytes)
 {
     static constexpr char kHex[] = "0123456789abcdef";
     const auto* const at = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -81,7 +82,8 @@ void addJson(Text& text, std::string_view bytes)
 }
 
 // Appends the bytes as a JSON string, with its quotes.
-Text& addQuoted(Text& text, std::string_view bytes)
+template <class Sink>
+Sink& addQuoted(Sink& text, std::string_view bytes)
 {
     text.literal("\"");
     addJson(text, bytes);
@@ -91,7 +93,7 @@ Text& addQuoted(Text& text, std::string_view bytes)
 // Appends the path as a URI reference, as SARIF takes it: relative as
 // given, an absolute path as a file: URI; folders parted by /, and every
 // byte but the unreserved characters percent-encoded.
-void addUri(Text& text, std::string_view path)
+void addUri(Grown& text, std::string_view path)
 {
     static constexpr char kHex[] = "0123456789ABCDEF";
     const bool windows = pathsOfWindows();
@@ -193,27 +195,28 @@ void addJsonMessage(Text& text, Message&& message)
     text.setInJson(false);
 }
 
-// Puts in text the finding of the kind at the place, in the format; the
-// message, which message(text) appends, and for JSON what addMore(text)
-// appends after it, the fields.
+// Puts in text the finding of the kind at the place, in the format, but
+// for the file's name, whose place it returns; the message, which
+// message(text) appends, and for JSON what addMore(text) appends after it,
+// the fields.
 template <class Message, class More>
-void formatAt(Format format, Text& text, const Text& label, std::uint64_t line, std::size_t column,
-              std::uint64_t piece, Finding kind, Message&& message, More&& addMore)
+std::size_t formatAt(Format format, Text& text, std::uint64_t line, std::size_t column, std::uint64_t piece,
+                     Finding kind, Message&& message, More&& addMore)
 {
     text.clear();
     const std::string_view name = kKinds[static_cast<int>(kind)].name;
+    std::size_t hole = 0;
     switch (format) {
     case Format::Gcc:
         // (The word warning copied apart from the colon before it, so that
         // it stands whole among the program's bytes, where a package check
         // looks for misspelt words.)
-        text.add(label.data(), label.size()).literal(":").number(line).literal(":").number(column).literal(": ")
-            .literal("warning: ");
+        text.literal(":").number(line).literal(":").number(column).literal(": ").literal("warning: ");
         message(text);
         break;
-    case Format::Json: {
-        text.literal("{\"type\":\"finding\",\"path\":").add(label.data(), label.size()).literal(",\"line\":")
-            .number(line).literal(",\"column\":").number(column);
+    case Format::Json:
+        hole = text.literal("{\"type\":\"finding\",\"path\":").size();
+        text.literal(",\"line\":").number(line).literal(",\"column\":").number(column);
         if (piece == 0)
             text.literal(",\"piece\":null");
         else
@@ -223,18 +226,17 @@ void formatAt(Format format, Text& text, const Text& label, std::uint64_t line, 
         addMore(text.literal("\""));
         text.literal("}");
         break;
-    }
-    case Format::Sarif: {
+    case Format::Sarif:
         text.literal(",\n        {\"ruleId\": \"").add(name).literal("\", \"ruleIndex\": ")
             .number(static_cast<std::uint64_t>(kind)).literal(", \"level\": \"warning\", \"message\": {\"text\": \"");
         addJsonMessage(text, message);
-        text.literal("\"}, \"locations\": [{\"physicalLocation\": {\"artifactLocation\": ").add(label.data(), label.size())
-            .literal(", \"region\": {\"startLine\": ").number(line).literal(", \"startColumn\": ").number(column)
+        hole = text.literal("\"}, \"locations\": [{\"physicalLocation\": {\"artifactLocation\": ").size();
+        text.literal(", \"region\": {\"startLine\": ").number(line).literal(", \"startColumn\": ").number(column)
             .literal("}}}]}");
-        return;  // (the next one's comma ends its line)
-    }
+        return hole;  // (the next one's comma ends its line)
     }
     text.endLine();
+    return hole;
 }
 
 }  // namespace
@@ -280,9 +282,8 @@ std::uint64_t pieceOf(const PieceReport& report, const Noted& noted)
     return report.dataPiece == 0 ? 0 : report.dataPiece - before;
 }
 
-void labelFile(Format format, std::string_view path, Text& label)
+void labelFile(Format format, std::string_view path, Grown& label)
 {
-    label.clear();
     switch (format) {
     case Format::Gcc:
         label.add(path);
@@ -302,38 +303,39 @@ Columns columnsOf(Format format, Columns asked)
     return format == Format::Sarif ? Columns::CodePoints : asked;
 }
 
-void formatFinding(Format format, Text& text, const Text& label, const LineBuffer& piece, const PieceReport& report,
-                   const Noted& noted, Columns columns)
+std::size_t formatFinding(Format format, Text& text, const LineBuffer& piece, const PieceReport& report,
+                          const Noted& noted, Columns columns)
 {
-    formatAt(format, text, label, lineOf(report, noted), columns == Columns::Bytes ? noted.column : noted.display,
-             pieceOf(report, noted), noted.kind, [&](Text& t) { describeMessage(t, piece, report, noted); },
-             [&](Text& t) { addFields(t, piece, report, noted); });
+    return formatAt(format, text, lineOf(report, noted), columns == Columns::Bytes ? noted.column : noted.display,
+                    pieceOf(report, noted), noted.kind, [&](Text& t) { describeMessage(t, piece, report, noted); },
+                    [&](Text& t) { addFields(t, piece, report, noted); });
 }
 
-void formatNoDataLine(Format format, Text& text, const Text& label)
+std::size_t formatNoDataLine(Format format, Text& text)
 {
-    formatAt(format, text, label, 1, 1, 0, Finding::NoDataLine, [](Text& t) { describeNoDataLine(t); },
-             [](Text&) {});
+    return formatAt(format, text, 1, 1, 0, Finding::NoDataLine, [](Text& t) { describeNoDataLine(t); },
+                    [](Text&) {});
 }
 
-void formatSummary(Format format, Text& text, std::string_view path, const Text& label, const CheckState& state,
-                   std::uint64_t linesWithFindings, const FindingCounts& counts, bool first)
+std::size_t formatSummary(Format format, Text& text, const CheckState& state, std::uint64_t linesWithFindings,
+                          const FindingCounts& counts, bool first)
 {
     text.clear();
     if (format == Format::Gcc) {
-        text.add(path).literal(": ").number(state.dataLines)
+        text.literal(": ").number(state.dataLines)
             .add(state.dataLines == 1 ? " data line in " : " data lines in ").number(state.dataPieces)
             .add(state.dataPieces == 1 ? " data line piece, " : " data line pieces, ").number(linesWithFindings)
             .add(linesWithFindings == 1 ? " line with findings" : " lines with findings");
         if (linesWithFindings > 0)
             describeCounts(counts, text.literal(": "));
         text.endLine();
-        return;
+        return 0;
     }
     if (format == Format::Sarif)
-        addQuoted(text.add(first ? "        {\"path\": " : ",\n        {\"path\": "), path);
+        text.add(first ? "        {\"artifactLocation\": " : ",\n        {\"artifactLocation\": ");
     else
-        text.literal("{\"type\":\"summary\",\"path\":").add(label.data(), label.size());
+        text.literal("{\"type\":\"summary\",\"path\":");
+    const std::size_t hole = text.size();
     text.literal(",\"data_lines\":").number(state.dataLines).literal(",\"pieces\":").number(state.dataPieces)
         .literal(",\"lines_with_findings\":").number(linesWithFindings).literal(",\"counts\":{");
     for (int kind = 0; kind < kFindingKinds; ++kind)
@@ -341,41 +343,51 @@ void formatSummary(Format format, Text& text, std::string_view path, const Text&
     text.literal("}}");
     if (format == Format::Json)
         text.endLine();
+    return hole;
 }
 
-void formatError(Format format, Text& text, std::string_view path, std::string_view message, bool first)
+std::size_t formatError(Format format, Text& text, std::string_view message, bool first)
 {
     text.clear();
+    const std::string_view shown = message.substr(0, 1024);
+    const char* const more = shown.size() < message.size() ? "..." : "";
     if (format == Format::Json) {
-        addQuoted(text.literal("{\"type\":\"error\",\"path\":"), path);
-        addQuoted(text.literal(",\"message\":"), message);
-        text.literal("}").endLine();
-    } else if (format == Format::Sarif) {
-        text.add(first ? "        " : ",\n        ").literal("{\"level\": \"error\", \"message\": {\"text\": ");
-        addQuoted(text, message);
-        addUri(text.literal("}, \"locations\": [{\"physicalLocation\": {\"artifactLocation\": {\"uri\": \""), path);
-        text.literal("\"}}}]}");
+        const std::size_t hole = text.literal("{\"type\":\"error\",\"path\":").size();
+        addJson(text.literal(",\"message\":\""), shown);
+        text.add(more).literal("\"}").endLine();
+        return hole;
     }
+    if (format == Format::Sarif) {
+        addJson(text.add(first ? "        " : ",\n        ").literal("{\"level\": \"error\", \"message\": {\"text\": \""),
+                shown);
+        const std::size_t hole = text.add(more).literal("\"}, \"locations\": [{\"physicalLocation\": {\"artifactLocation\": ").size();
+        text.literal("}}]}");
+        return hole;
+    }
+    return 0;
 }
 
-Held::~Held()
+Grown::~Grown()
 {
     std::free(bytes_);
 }
 
-bool Held::keep(const Text& text)
+Grown& Grown::add(const char* bytes, std::size_t count)
 {
-    if (size_ + text.size() > capacity_) {
-        const std::size_t capacity = 2 * (size_ + text.size());
-        char* const bytes = static_cast<char*>(std::realloc(bytes_, capacity));
-        if (bytes == nullptr)
-            return false;
-        bytes_ = bytes;
+    if (size_ + count + 1 > capacity_) {
+        const std::size_t capacity = 2 * (size_ + count + 1);
+        char* const grown = failed_ ? nullptr : static_cast<char*>(std::realloc(bytes_, capacity));
+        if (grown == nullptr) {
+            failed_ = true;
+            return *this;
+        }
+        bytes_ = grown;
         capacity_ = capacity;
     }
-    std::memcpy(bytes_ + size_, text.data(), text.size());
-    size_ += text.size();
-    return true;
+    std::memcpy(bytes_ + size_, bytes, count);
+    size_ += count;
+    bytes_[size_] = '\0';
+    return *this;
 }
 
 void formatStart(Format format, Text& text, const char* version)

@@ -44,60 +44,71 @@ int fieldsTold(const PieceReport& report, const Noted& noted, FieldTold (&told)[
 // for the heading's and the file's.
 std::uint64_t pieceOf(const PieceReport& report, const Noted& noted);
 
-// The name of a file in a format, made once for all its findings: the path
-// as given, for gcc; a JSON string, with its quotes, for JSON; SARIF's
-// artifact location, a URI reference in a JSON string, for SARIF.
-void labelFile(Format format, std::string_view path, Text& label);
-
-// What the columns of findings count in the format, given the --columns
-// asked for: SARIF counts Unicode code points, whatever was asked.
-Columns columnsOf(Format format, Columns asked);
-
-// Puts in text the finding noted in the report about the file of label:
-// the gcc form's line, PATH:LINE:COLUMN: warning: and the message; JSON's
-// object, on a line; SARIF's result, after a comma and a newline, which
-// the first result of the log goes without.  piece is the piece that
-// the report tells of.
-void formatFinding(Format format, Text& text, const Text& label, const LineBuffer& piece, const PieceReport& report,
-                   const Noted& noted, Columns columns);
-
-// Puts in text the finding about a file without a data line, as
-// formatFinding puts the others.
-void formatNoDataLine(Format format, Text& text, const Text& label);
-
-// Puts in text the summary of the file at path: its data lines, pieces,
-// lines with findings and the count of each kind of finding, on a line
-// (for SARIF, an object of the run's properties, after a comma unless it
-// is the first).
-void formatSummary(Format format, Text& text, std::string_view path, const Text& label, const CheckState& state,
-                   std::uint64_t linesWithFindings, const FindingCounts& counts, bool first);
-
-// Puts in text why the file at path cannot be checked, the message as
-// standard error gives it after the program's name (for JSON an object on
-// a line, for SARIF a notification of the run's invocation, after a comma
-// unless it is the first; nothing for gcc, whose errors go to standard
-// error alone).
-void formatError(Format format, Text& text, std::string_view path, std::string_view message, bool first);
-
-// Text that SARIF's log keeps until its end, as it comes, in memory of the
-// C library's own that grows as needed.
-class Held {
+// Bytes that grow as needed, in memory of the C library's own: the name of
+// a file in a format, which no fixed line may hold (a path escaped in JSON
+// takes up to six times its bytes), and what SARIF's log keeps until its
+// end.  After a failed allocation it holds what it held, and says so.
+class Grown {
 public:
-    Held() = default;
-    Held(const Held&) = delete;
-    Held& operator=(const Held&) = delete;
-    ~Held();
+    Grown() = default;
+    Grown(const Grown&) = delete;
+    Grown& operator=(const Grown&) = delete;
+    ~Grown();
 
-    // Keeps the text; false when there is no memory for it.
-    bool keep(const Text& text);
+    Grown& add(const char* bytes, std::size_t count);
+    Grown& add(std::string_view bytes) { return add(bytes.data(), bytes.size()); }
+    template <std::size_t size>
+    Grown& literal(const char (&text)[size])
+    {
+        return add(text, size - 1);
+    }
+    bool failed() const { return failed_; }
     bool empty() const { return size_ == 0; }
-    const char* data() const { return bytes_; }
+    const char* data() const { return bytes_ == nullptr ? "" : bytes_; }
     std::size_t size() const { return size_; }
 
 private:
     char* bytes_ = nullptr;
     std::size_t size_ = 0, capacity_ = 0;
+    bool failed_ = false;
 };
+
+// The name of the file at path in the format, made once for all that is
+// told of it: the path as given, for gcc; a JSON string, with its quotes,
+// for JSON; SARIF's artifact location, {"uri": ...}, with the path as a URI
+// reference, for SARIF.
+void labelFile(Format format, std::string_view path, Grown& label);
+
+// What the columns of findings count in the format, given the --columns
+// asked for: SARIF counts Unicode code points, whatever was asked.
+Columns columnsOf(Format format, Columns asked);
+
+// Puts in text the finding noted in the report, but for the file's name,
+// whose place it returns: the gcc form's line, PATH:LINE:COLUMN: warning:
+// and the message; JSON's object, on a line; SARIF's result, after a comma
+// and a newline, which the first result of the log goes without.  piece is
+// the piece that the report tells of.
+std::size_t formatFinding(Format format, Text& text, const LineBuffer& piece, const PieceReport& report, const Noted& noted,
+                   Columns columns);
+
+// Puts in text the finding about a file without a data line, as
+// formatFinding puts the others.
+std::size_t formatNoDataLine(Format format, Text& text);
+
+// Puts in text the summary of a file, but for its name: its data lines,
+// pieces, lines with findings and the count of each kind of finding, on a
+// line (for SARIF, an object of the run's properties, after a comma unless
+// it is the first).
+std::size_t formatSummary(Format format, Text& text, const CheckState& state, std::uint64_t linesWithFindings,
+                   const FindingCounts& counts, bool first);
+
+// Puts in text, but for the file's name, why it cannot be checked, the
+// message as standard error gives it after the program's name (for JSON
+// an object on a line, for SARIF a notification of the run's invocation,
+// after a comma unless it is the first; nothing for gcc, whose errors go
+// to standard error alone).  A message of more than 1 KiB is shortened,
+// the path being whole in the name.
+std::size_t formatError(Format format, Text& text, std::string_view message, bool first);
 
 // Puts in text what the format writes before the first file: SARIF's log
 // up to its first result, the tool and its rules; for the others nothing.
@@ -108,7 +119,7 @@ void formatStart(Format format, Text& text, const char* version);
 // file was checked and the notifications kept in errors, and its
 // properties, the summaries kept in summaries; for the others nothing.
 template <class Put>
-void formatEnd(Format format, bool everyFileChecked, const Held& errors, const Held& summaries, Put&& put)
+void formatEnd(Format format, bool everyFileChecked, const Grown& errors, const Grown& summaries, Put&& put)
 {
     if (format != Format::Sarif)
         return;

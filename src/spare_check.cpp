@@ -14,19 +14,36 @@
 
 namespace {
 
-// Where the column from (from 0) stands after the count characters at
-// text: a UTF-8 character takes one column (its continuation bytes none),
-// and on the screen a tab moves to the next multiple of 8.
-std::size_t displayAfter(Columns columns, std::size_t from, const char* text, std::size_t count)
+// Counts the count characters at text into where: a UTF-8 character takes
+// one column, and so does a byte that begins none or cuts one short (the
+// standard's ranges: no overlong form, no surrogate, nothing past
+// U+10FFFF); on the screen a tab moves to the next multiple of 8.
+void countColumns(Columns columns, ColumnCount& where, const char* text, std::size_t count)
 {
     for (std::size_t i = 0; i < count; ++i) {
         const auto byte = static_cast<unsigned char>(text[i]);
+        if (where.pending > 0 && byte >= where.low && byte <= where.high) {
+            --where.pending;
+            where.low = 0x80;
+            where.high = 0xBF;
+            continue;
+        }
         if (byte == '\t' && columns == Columns::Display)
-            from = (from / 8 + 1) * 8;
+            where.columns = (where.columns / 8 + 1) * 8;
         else
-            from += (byte & 0xC0) != 0x80;
+            ++where.columns;
+        where.pending = byte >= 0xF5 ? 0 : byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : byte >= 0xC2 ? 1 : 0;
+        where.low = byte == 0xE0 ? 0xA0 : byte == 0xF0 ? 0x90 : 0x80;
+        where.high = byte == 0xED ? 0x9F : byte == 0xF4 ? 0x8F : 0xBF;
     }
-    return from;
+}
+
+// The column (from 1) of the character after the count characters at text,
+// which follow where.
+std::size_t columnAfter(Columns columns, ColumnCount where, const char* text, std::size_t count)
+{
+    countColumns(columns, where, text, count);
+    return where.columns + 1;
 }
 
 // Notes a finding of the kind at the place (from 0) in the piece.
@@ -171,7 +188,7 @@ void noteReturns(CheckState& state, const LineBuffer& piece, bool endsFile, Piec
         if (at + 1 == piece.length && !endsFile) {  // a newline may begin the next piece
             state.pendingReturn = report.column + at;
             state.pendingDisplay =
-                state.columns != Columns::Bytes ? displayAfter(state.columns, state.lineDisplay, piece.text, at) + 1 : 0;
+                state.columns != Columns::Bytes ? columnAfter(state.columns, state.lineColumns, piece.text, at) : 0;
         } else if (at + 1 == piece.length || r[1] != '\n') {
             note(report, Finding::LoneReturn, at);
         }
@@ -192,7 +209,7 @@ void countPiece(CheckState& state, const LineBuffer& piece, bool endsFile, bool 
     if (!report.endsLine) {
         // (The next piece's columns begin where this one's end.)
         if (state.columns != Columns::Bytes)
-            state.lineDisplay = displayAfter(state.columns, state.lineDisplay, piece.text, piece.length);
+            countColumns(state.columns, state.lineColumns, piece.text, piece.length);
         keepTrailing(state, piece, report);
         return;
     }
@@ -204,13 +221,14 @@ void countPiece(CheckState& state, const LineBuffer& piece, bool endsFile, bool 
         report.list[report.findings++] = {Finding::LongLine, 1, 1, 0};
     }
     ++state.line;
-    state.lineLength = state.lineDisplay = 0;
+    state.lineLength = 0;
+    state.lineColumns = {};
     state.linePieces = state.lineHeadingPieces = 0;
 }
 
 // Puts the findings in the order of their columns, those of one column in
 // the order noted, and gives each its column of the kind asked besides.
-void orderFindings(Columns columns, std::size_t display, const LineBuffer& piece, PieceReport& report)
+void orderFindings(Columns columns, ColumnCount where, const LineBuffer& piece, PieceReport& report)
 {
     Noted* const list = report.list;
     for (int i = 1; i < report.findings; ++i)
@@ -223,9 +241,9 @@ void orderFindings(Columns columns, std::size_t display, const LineBuffer& piece
         Noted& noted = report.list[i];
         if (noted.display != 0)
             continue;  // given before the piece: the line's own, or the piece before's
-        display = displayAfter(columns, display, piece.text + at, noted.column - report.column - at);
+        countColumns(columns, where, piece.text + at, noted.column - report.column - at);
         at = noted.column - report.column;
-        noted.display = display + 1;
+        noted.display = where.columns + 1;
     }
 }
 
@@ -258,9 +276,9 @@ void checkPiece(CheckState& state, const LineBuffer& piece, bool endsFile, Piece
         report.dataPiece = ++state.dataPieces;
         scanDataPiece(state, piece, endsFile && piece.text[piece.length - 1] != '\n', report);
     }
-    const std::size_t display = state.lineDisplay;
+    const ColumnCount where = state.lineColumns;  // (where the piece begins)
     countPiece(state, piece, endsFile, returnBefore, report);
-    orderFindings(state.columns, display, piece, report);
+    orderFindings(state.columns, where, piece, report);
 }
 
 std::size_t passQuietLines(CheckState& state, const char* text, std::size_t available)

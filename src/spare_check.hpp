@@ -136,13 +136,23 @@ struct PieceReport : PieceReading {
     Noted list[kMostFindings];
 };
 
+// Where the columns of a line stand, counted as Columns asks: how many so
+// far, and of the UTF-8 character under way, how many continuation bytes
+// it still takes and the range of the next.  A byte that no character of
+// UTF-8 takes is a column of its own, as decoders show it.
+struct ColumnCount {
+    std::size_t columns = 0;
+    int pending = 0;
+    unsigned char low = 0x80, high = 0xBF;
+};
+
 // Where a check of one old spare file stands: the line it is in, and which
 // line last supplied each field.
 struct CheckState {
     std::uint64_t pieces = 0;          // every piece taken, the heading's too
     std::uint64_t line = 1;
     std::size_t lineLength = 0;        // of the line so far, in bytes
-    std::size_t lineDisplay = 0;       // and in screen columns
+    ColumnCount lineColumns;           // and in the columns asked (Columns)
     int linePieces = 0;
     int lineHeadingPieces = 0;
     CutNumber trailing;                // what the line so far ends with

@@ -42,47 +42,57 @@ struct Output {
     Format format = Format::Gcc;
     bool failed = false;
     std::uint64_t results = 0;  // findings given out, of every file
-    Held summaries, errors;     // SARIF's
+    Grown summaries, errors;    // SARIF's
     bool everyFileChecked = true;
 
-    void put(const char* line, std::size_t size)
+    void put(const char* bytes, std::size_t size)
     {
-        if (console) {
-            printMessage("%s", line);
-            failed = failed || std::ferror(stdout);
-        } else {
-            failed = failed || !file.put(line, size);
+        if (!console) {
+            failed = failed || !file.put(bytes, size);
+            return;
         }
+        // (A line of text at a time, never parting a UTF-8 character.)
+        Text text;
+        for (std::size_t at = 0, count; at < size; at += count) {
+            count = std::min<std::size_t>(size - at, 4096);
+            while (at + count < size && count > 1 && (bytes[at + count] & 0xC0) == 0x80)
+                --count;
+            text.clear();
+            printMessage("%s", text.add(bytes + at, count).data());
+        }
+        failed = failed || std::ferror(stdout);
+    }
+    // Gives out the text with the file's name of label at hole.
+    void put(const Text& text, std::size_t hole, const Grown& label, std::size_t skip = 0)
+    {
+        put(text.data() + skip, hole - skip);
+        put(label.data(), label.size());
+        put(text.data() + hole, text.size() - hole);
     }
     // Gives out a finding: SARIF's first result goes without the comma
     // that parts it from the one before.
-    void putFinding(const Text& text)
+    void putFinding(const Text& text, std::size_t hole, const Grown& label)
     {
-        const bool skip = format == Format::Sarif && results == 0;
-        put(text.data() + skip, text.size() - skip);
+        put(text, hole, label, format == Format::Sarif && results == 0);
         ++results;
     }
     // Gives out a summary or an error, or keeps it for SARIF's end; false
     // when there is no memory to keep it.
-    bool putOrKeep(const Text& text, Held& kept)
+    bool putOrKeep(const Text& text, std::size_t hole, const Grown& label, Grown& kept)
     {
-        if (format == Format::Sarif)
-            return kept.keep(text);
-        put(text.data(), text.size());
-        return true;
+        if (format != Format::Sarif) {
+            put(text, hole, label);
+            return true;
+        }
+        kept.add(text.data(), hole).add(label.data(), label.size()).add(text.data() + hole, text.size() - hole);
+        return !kept.failed();
     }
     // Writes out what is left, SARIF's end among it; false when anything
     // was lost.
     bool finish()
     {
-        formatEnd(format, everyFileChecked, errors, summaries, [this](const char* bytes, std::size_t size) {
-            Text text;
-            for (std::size_t at = 0; at < size; at += text.size()) {
-                text.clear();
-                text.add(bytes + at, std::min<std::size_t>(size - at, 4096));
-                put(text.data(), text.size());
-            }
-        });
+        formatEnd(format, everyFileChecked, errors, summaries,
+                  [this](const char* bytes, std::size_t size) { put(bytes, size); });
         return (console || file.flush()) && !failed && finishStandardOutput();
     }
 };
@@ -103,9 +113,12 @@ int complain(Output& out, Failure failure, const char* path, int error = 0)
     Text line;
     printError("%s", line.literal("tabfold-check: ").add(text.data(), text.size()).endLine().data());
     Text told;
-    formatError(out.format, told, path, std::string_view(text.data(), text.size()), out.errors.empty());
+    Grown label;
+    labelFile(out.format, path, label);
+    const std::size_t name =
+        formatError(out.format, told, std::string_view(text.data(), text.size()), out.errors.empty());
     out.everyFileChecked = false;
-    if (!out.putOrKeep(told, out.errors))
+    if (told.size() > 0 && (label.failed() || !out.putOrKeep(told, name, label, out.errors)))
         out.failed = true;
     return kStatusTrouble;
 }
@@ -124,14 +137,16 @@ struct Options {
 // several pieces are held until it ends, so that the finding of a long
 // line, at column 1, comes first, and those of the heading until a data
 // line begins, so that the finding of a file without one, at line 1, comes
-// before them; past what the holding takes (64 KiB, a thousand findings or
-// so), they go out as they are.
+// before them; past what the holding takes (64 findings), they go out as
+// they are, at the same place in every format.
 class Printer {
 public:
     Printer(Output& out, const char* path, const Options& options) : out_(out), options_(options)
     {
         labelFile(options.format, path, label_);
     }
+    // False when there was no memory for the file's name in the format.
+    bool ready() const { return !label_.failed(); }
 
     bool piece(const LineBuffer& piece, const PieceReport& report)
     {
@@ -147,16 +162,17 @@ public:
             firstLineTold_ = firstLineTold_ || line == 1;
             if (!printing())
                 continue;
-            formatFinding(options_.format, text, label_, piece, report, noted, columnsOf(options_.format, options_.columns));
+            const std::size_t hole = formatFinding(options_.format, text, piece, report, noted,
+                                                   columnsOf(options_.format, options_.columns));
             // A line's findings are held while it goes on; a long line's
             // goes ahead of them, after those of the lines before.
             if (noted.kind == Finding::LongLine) {
                 release(ended_);
-                put(text, noted.kind);
+                put(text, hole, noted.kind);
             } else if (report.endsLine && heldCount_ == 0 && !report.heading) {
-                put(text, noted.kind);
+                put(text, hole, noted.kind);
             } else {
-                hold(text, noted.kind);
+                hold(text, hole, noted.kind);
             }
         }
         if (report.endsLine && !report.heading)
@@ -174,39 +190,42 @@ public:
             counts.add(Finding::NoDataLine);
             linesWithFindings += !firstLineTold_;
             Text text;
-            formatNoDataLine(options_.format, text, label_);
-            put(text, Finding::NoDataLine);
+            const std::size_t hole = formatNoDataLine(options_.format, text);
+            put(text, hole, Finding::NoDataLine);
         }
         release(heldCount_);
     }
-    const Text& label() const { return label_; }
+    const Grown& label() const { return label_; }
 
     FindingCounts counts;
     std::uint64_t linesWithFindings = 0;
 
 private:
-    static constexpr int kMostHeld = 1024;  // findings
+    static constexpr int kMostHeld = 64;  // findings
 
     bool printing() const
     {
         return !options_.quiet && !stopped_ && (options_.maxFindings == 0 || printed_ < options_.maxFindings);
     }
-    void put(const Text& text, Finding kind)
+    void put(const Text& text, std::size_t hole, Finding kind)
     {
         if (!printing())
             return;
-        out_.putFinding(text);
+        out_.putFinding(text, hole, label_);
         ++printed_;
         stopped_ = kind == Finding::NotText;
     }
-    // Holds the finding's text, making room first where it is full.
-    void hold(const Text& text, Finding kind)
+    // Holds the finding's text, but for the file's name, making room first
+    // where it is full: past kMostHeld findings, which the bytes held always
+    // take (a finding's text, without the name, takes under 2 KiB), so that
+    // every format gives the same findings out at the same place.
+    void hold(const Text& text, std::size_t hole, Finding kind)
     {
         if (heldSize_ + text.size() > sizeof held_ || heldCount_ == kMostHeld)
             release(heldCount_);
         std::memcpy(held_ + heldSize_, text.data(), text.size());
+        heldFindings_[heldCount_++] = {kind, heldSize_ + hole, heldSize_ + text.size()};
         heldSize_ += text.size();
-        heldFindings_[heldCount_++] = {kind, heldSize_};
     }
     // Prints the first count held findings, in their order.
     void release(int count)
@@ -215,29 +234,31 @@ private:
         Text text;
         for (int i = 0; i < count; ++i) {
             text.clear();
-            put(text.add(held_ + at, heldFindings_[i].end - at), heldFindings_[i].kind);
+            put(text.add(held_ + at, heldFindings_[i].end - at), heldFindings_[i].hole - at, heldFindings_[i].kind);
             at = heldFindings_[i].end;
         }
         std::memmove(held_, held_ + at, heldSize_ - at);
         heldSize_ -= at;
         heldCount_ -= count;
-        for (int i = 0; i < heldCount_; ++i)
-            heldFindings_[i] = {heldFindings_[i + count].kind, heldFindings_[i + count].end - at};
+        for (int i = 0; i < heldCount_; ++i) {
+            const auto& moved = heldFindings_[i + count];
+            heldFindings_[i] = {moved.kind, moved.hole - at, moved.end - at};
+        }
         ended_ = 0;
     }
 
     Output& out_;
-    Text label_;  // the file's name in the format, made once: it begins every finding
+    Grown label_;  // the file's name in the format, made once for every finding
     const Options& options_;
     std::uint64_t lastLine_ = 0;
     bool firstLineTold_ = false;  // a finding of line 1 was counted
     std::uint64_t printed_ = 0;
     bool stopped_ = false;  // at the notice of a file that is not text
-    char held_[std::size_t{1} << 16];
+    char held_[std::size_t{1} << 17];
     std::size_t heldSize_ = 0;
     struct {
         Finding kind;
-        std::size_t end;  // in held_
+        std::size_t hole, end;  // in held_
     } heldFindings_[kMostHeld];
     int heldCount_ = 0;
     int ended_ = 0;  // of them, the findings of the heading's lines that have ended
@@ -280,6 +301,8 @@ int checkFile(Output& out, const char* path, const Options& options)
     CheckState state;
     state.columns = columnsOf(options.format, options.columns);
     Printer printer(out, path, options);
+    if (!printer.ready())
+        return complain(out, Failure::OutOfMemory, path);
     switch (checkOldSpareFile(in, state, printer)) {
     case CheckEnd::ReadFailed:
         return complain(out, Failure::CannotRead, path, in.error());
@@ -290,9 +313,9 @@ int checkFile(Output& out, const char* path, const Options& options)
     }
     printer.end(lacksDataLine(state));
     Text text;
-    formatSummary(options.format, text, path, printer.label(), state, printer.linesWithFindings, printer.counts,
-                  out.summaries.empty());
-    if (!out.putOrKeep(text, out.summaries))
+    const std::size_t hole =
+        formatSummary(options.format, text, state, printer.linesWithFindings, printer.counts, out.summaries.empty());
+    if (!out.putOrKeep(text, hole, printer.label(), out.summaries))
         return complain(out, Failure::OutOfMemory, path);
     return printer.linesWithFindings > 0 ? kStatusFindings : kStatusClean;
 }
@@ -405,7 +428,7 @@ int readOptions(int argc, char** args, Options& options, int& files)
                 return refuse("tabfold-check: columns are bytes or display, not %s\n", value);
             options.columns = std::strcmp(value, "display") == 0 ? Columns::Display : Columns::Bytes;
         } else if (std::strncmp(arg, "--format", 8) == 0 && (arg[8] == '\0' || arg[8] == '=')) {
-            if (!valueOf(argc, args, i, 8, value))
+            if (!valueOf(argc, args, i, 8, value) || *value == '\0')
                 return refuse("tabfold-check: %s needs gcc, json or sarif\n", arg);
             const char* const names[] = {"gcc", "json", "sarif"};
             int format = 0;

@@ -318,19 +318,20 @@ inline std::string pieceDifferences(const PieceReport& report, const ReferencePi
 }
 
 // Whether every finding of the report is one line in JSON Lines, an
-// object, and in SARIF a result after a comma.
+// object with the file's name after its type, and in SARIF a result after
+// a comma, with the name in its location.
 inline bool formatsHold(const LineBuffer& piece, const PieceReport& report)
 {
-    Text json, sarif, text;
-    labelFile(Format::Json, "f", json);
-    labelFile(Format::Sarif, "f", sarif);
+    Text text;
     for (int i = 0; i < report.findings; ++i) {
-        formatFinding(Format::Json, text, json, piece, report, report.list[i], Columns::Bytes);
-        if (std::string_view(text.data()).find('\n') != text.size() - 1 || text.data()[0] != '{' ||
+        const std::string_view json(text.data(), formatFinding(Format::Json, text, piece, report, report.list[i],
+                                                               Columns::Bytes));
+        if (json != "{\"type\":\"finding\",\"path\":" || std::string_view(text.data()).find('\n') != text.size() - 1 ||
             text.data()[text.size() - 2] != '}')
             return false;
-        formatFinding(Format::Sarif, text, sarif, piece, report, report.list[i], Columns::CodePoints);
-        if (std::string_view(text.data()).rfind('\n') != 1 || text.data()[text.size() - 1] != '}')
+        const std::size_t hole = formatFinding(Format::Sarif, text, piece, report, report.list[i], Columns::CodePoints);
+        if (!std::string_view(text.data(), hole).ends_with("\"artifactLocation\": ") ||
+            std::string_view(text.data()).rfind('\n') != 1 || text.data()[text.size() - 1] != '}')
             return false;
     }
     return true;

@@ -825,7 +825,7 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
     write("return-at-end.txt", "h\nh\n1 2 3 4 5 6\r");
     write("zeros.txt", "h\nh\n7 8\n");
     write("quotes.txt", "h\nh\n1 2 3 4 5 6\"\n1 2 3 4 5 6 \\\n");
-    write("columns.txt", "h\nh\n1 2 3 4 5 6 \xce\xbb\t\rx\n");
+    write("columns.txt", "h\nh\n1 2 3 4 5 6 \xce\xbb\t\xb0\rx\n");  // a byte of no UTF-8 character is one
     const std::string kCheckUsage = "usage: tabfold-check [-q] [--max-findings N] [--columns=display] "
                                     "[--format=gcc|json|sarif] [--]\n                     spare2in1lineFile...\n";
     // What the check prints of one file: its findings, then its summary.
@@ -1011,7 +1011,7 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
              + kCheckUsage, 2},
         {"unknown-format", {"--format=gcc2", "clean.txt"}, "", "tabfold-check: formats are gcc, json or sarif, not gcc2\n" +
              kCheckUsage, 2},
-        {"format-without-value", {"clean.txt", "--format"}, "", "tabfold-check: --format needs gcc, json or sarif\n" +
+        {"format-without-value", {"clean.txt", "--format="}, "", "tabfold-check: --format= needs gcc, json or sarif\n" +
              kCheckUsage, 2},
         {"options-ended", {"--", "-x"}, "-x" + clean.substr(9), "", 0},
         {"quiet-standard-input", {"-", "-q"}, "-: " + shortSummary, "", 1, shell("", " <short.txt")},
@@ -1054,14 +1054,26 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
             EXPECT_LE(reads, c.mostReads) << trace;
         }
     }
+    // A line of more findings than are held (a file whose lines end in a
+    // carriage return alone) gives them in the same order in every format.
+    std::string returns = "DS3 DS3\rN1 N2 LINK# N1 N2 LINK#\r";
+    for (int i = 1; i <= 300; ++i)
+        returns += std::to_string(i) + " 2 3 4 5 6\r";
+    write("returns.txt", returns);
+    const auto [gccStatus, gccOut, gccErrors] = runProgram(program, std::size(program), {"returns.txt"});
+    for (const bool json : {true, false}) {
+        const auto [formatStatus, formatOut, formatErrors] =
+            runProgram(program, std::size(program), {json ? "--format=json" : "--format=sarif", "returns.txt"});
+        EXPECT_EQ(findingsOf(formatOut, json), findingsOf(gccOut, json));
+    }
     // SARIF's columns count code points, a tab one; its paths are URI references.
     write("a b%.txt", "");
     std::string absolute = at("zeros.txt").string();
     std::replace(absolute.begin(), absolute.end(), '\\', '/');
     const auto [sarifStatus, sarif, sarifErrors] =
         runProgram(program, std::size(program), {"--format=sarif", "columns.txt", "a b%.txt", at("zeros.txt").string()});
-    for (const std::string& told : std::vector<std::string>{"\"uri\": \"columns.txt\"}, \"region\": {\"startLine\": 3, \"startColumn\": 15}",
-                                    "{\"path\": \"a b%.txt\"", "\"uri\": \"a%20b%25.txt\"",
+    for (const std::string& told : std::vector<std::string>{"\"uri\": \"columns.txt\"}, \"region\": {\"startLine\": 3, \"startColumn\": 16}",
+                                    "{\"artifactLocation\": {\"uri\": \"a%20b%25.txt\"},\"data_lines\":0,",
                                     (kOnWindows ? "\"uri\": \"file:///" : "\"uri\": \"file://") + absolute})
         EXPECT_NE(sarif.find(told), std::string::npos) << told << "\n" << sarif;
     if (!unmounted_.empty())
