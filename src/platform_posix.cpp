@@ -373,10 +373,12 @@ void removeOnSignal(int folder, const char* name)
         if (::sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
             ::sigaction(signal, &action, nullptr);
     };
-    // Every signal whose default ends the process, but for those that only
-    // a fault of the program itself raises.
+    // Every signal whose default ends the process, those of a fault among
+    // them, which another program may send as well (a fault of the program
+    // itself comes back once the handler returns, and ends it then).
     if (!handled) {
-        for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU, SIGVTALRM, SIGPROF})
+        for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU, SIGVTALRM,
+                                 SIGPROF, SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS})
             handle(signal);
 #ifdef SIGRTMIN
         for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal)
@@ -600,7 +602,9 @@ FileHandle Replacement::open(const char* path, const FileHandle& existing, int& 
     error = errno;
     if (target_ == nullptr || ::fstat(existing.fd(), &replaced) != 0)
         return FileHandle();
-    error = 0;
+    // (A file that lost its name, open in a descriptor that the path names,
+    // has none to be replaced at.)
+    error = ENOENT;
     if (!named(folder_.fd(), target_, replaced))
         return FileHandle();
     if (!mayRenameOver(folder_.fd(), target_, replaced)) {

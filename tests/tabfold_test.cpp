@@ -466,6 +466,9 @@ TEST_F(Tabfold, ReplacesInPlaceWholeOrRefusesWithTheReason)
     const auto stream = [](const std::string& f, const std::string& wrapper = "") {
         return "cat " + f + " | " + wrapper + " \"$0\" \"$@\" /dev/stdin " + f;
     };
+    std::string faults;  // what a run killed by each signal of a fault says, and its status
+    for (const int status : {134, 139, 135, 136, 132, 133, 159})
+        faults += announced("/dev/stdin", "fuse/t") + std::to_string(status) + "\n";
     const auto refused = [](const std::string& f, const std::string& reason) {
         return announced("/dev/stdin", f) + "can not write " + reason + "\n";
     };
@@ -553,6 +556,12 @@ TEST_F(Tabfold, ReplacesInPlaceWholeOrRefusesWithTheReason)
         {"signal-takes-a-named-file-beside-away", "cp old.txt fuse/t",
          stream("fuse/t", "strace -o /dev/null -e trace=fsync -e inject=fsync:signal=SIGTERM"), "cat fuse/t",
          announced("/dev/stdin", "fuse/t"), 143, "h\nh\n1 2 3 4 5 6\n", "fuse"},
+        // The signals of a fault, which another program may send, end it with the same status.
+        {"fault-signals-take-a-named-file-beside-away", "ulimit -c 0 && cp old.txt fuse/t", "for s in ABRT SEGV BUS FPE "
+         "ILL TRAP SYS; do " + stream("fuse/t", "strace -o /dev/null -e trace=fsync -e inject=fsync:signal=SIG$s") +
+         "; echo $?; done", "cat fuse/t", faults, 0, "h\nh\n1 2 3 4 5 6\n", "fuse"},
+        {"descriptor-of-a-deleted-file", "cp old.txt gone && exec 3<>gone && rm gone", stream("/dev/fd/3"), "true",
+         announced("/dev/stdin", "/dev/fd/3") + "can not write beside /dev/fd/3: no such file\n", 5, ""},
     };
     for (const auto& c : cases) {
         if (!selected(c.name) || (!c.mount.empty() && !mount(c.mount)))
