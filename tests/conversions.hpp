@@ -248,10 +248,23 @@ inline const Noted* noted(const PieceReport& report, Finding kind)
 // finding names must be the one written in its field.
 inline std::string pieceDifferences(const PieceReport& report, const ReferencePiece& ref, std::uint64_t index,
                                     std::uint64_t line, const std::uint64_t* lastSupplied,
-                                    const std::int32_t* written, const std::int32_t* before, bool quiet = false)
+                                    const std::int32_t* written, const std::int32_t* before, bool quiet = false,
+                                    std::uint64_t lineStart = 0)
 {
     if (report.line != line || report.heading != (index < 2))
         return mismatch(index, "line");
+    // The data line piece that each finding belongs to (counted from 1, the
+    // heading's pieces 0 and 1 none): a long line's first, or the piece
+    // that a carriage return ended.
+    for (int i = 0; i < report.findings; ++i) {
+        const Noted& n = report.list[i];
+        const std::uint64_t first = std::max<std::uint64_t>(lineStart, 2);
+        const std::uint64_t expected = n.kind == Finding::LongLine ? (first > index ? 0 : first - 1)
+                                       : n.kind == Finding::LoneReturn && n.subject == 1 ? (index > 2 ? index - 2 : 0)
+                                                                                         : (index < 2 ? 0 : index - 1);
+        if (pieceOf(report, n) != expected)
+            return mismatch(index, "piece of a finding");
+    }
     if (report.integers != std::min(ref.count, 6) || (!report.heading && report.seventh != (ref.count == 7)))
         return mismatch(index, "count");
     for (int i = 0; i < report.integers && !quiet; ++i) {
@@ -374,7 +387,7 @@ inline std::string checkDifferences(const std::string& bytes, std::size_t readSi
     std::rewind(refFile);
     CheckState state;
     ReferencePiece ref;
-    std::uint64_t index = 0, line = 1, lastSupplied[6] = {};
+    std::uint64_t index = 0, line = 1, lastSupplied[6] = {}, lineStart = 0;
     std::int32_t written[6] = {}, before[6] = {};
     std::string found;
     const std::size_t pieces = records.size() / 6;
@@ -390,6 +403,7 @@ inline std::string checkDifferences(const std::string& bytes, std::size_t readSi
         for (int field = 0; index >= 2 && field < std::min(ref.count, 6); ++field)
             lastSupplied[field] = line;
         line += ref.text[ref.length - 1] == '\n';
+        lineStart = ref.text[ref.length - 1] == '\n' ? index + 1 : lineStart;
         ++index;
     };
     // What the check tells, held against the reference as it comes, up to
@@ -398,7 +412,7 @@ inline std::string checkDifferences(const std::string& bytes, std::size_t readSi
                    if (!found.empty())
                        return;
                    next();
-                   found = pieceDifferences(report, ref, index, line, lastSupplied, written, before);
+                   found = pieceDifferences(report, ref, index, line, lastSupplied, written, before, false, lineStart);
                    count();
                },
                [&](std::uint64_t from, std::uint64_t to) {
