@@ -844,9 +844,9 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
     write("return-at-end.txt", "h\nh\n1 2 3 4 5 6\r");
     write("zeros.txt", "h\nh\n7 8\n");
     write("twenty.txt", "h\nh\n1 2 3 4 5 12345678901234567890\n");
-    write("\xce\xbb\xed\xa0\x80.txt", "h\nh\n");  // a letter, then bytes of a surrogate, which UTF-8 has not
+    write("\xce\xbb\xe0\xa4\x95\xed\xa0\x80.txt", "h\nh\n");  // two letters, then bytes of a surrogate, which UTF-8 has not
     write("quotes.txt", "h\nh\n1 2 3 4 5 6\"\n1 2 3 4 5 6 \\\n");
-    write("columns.txt", "h\nh\n1 2 3 4 5 6 \xce\xbb\t\xb0\rx\n");  // a byte of no UTF-8 character is one
+    write("columns.txt", "h\nh\n1 2 3 4 5 6 \xce\xbb\t\xb0\xc2\xb0\rx\n");  // a byte of no UTF-8 character is one
     const std::string kCheckUsage = "usage: tabfold-check [-q] [--max-findings N] [--columns=display] "
                                     "[--format=gcc|json|sarif] [--]\n                     spare2in1lineFile...\n";
     // What the check prints of one file: its findings, then its summary.
@@ -1003,7 +1003,7 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
         {"twenty-digits", {"twenty.txt"}, checked("twenty.txt", {"3:11: warning: 12345678901234567890 lies beyond 32 bits: "
              "the right record's LINK# is read as 2147483647"}, "1 data line in 1 data line piece, 1 line with findings: 1 "
              "integer beyond 32 bits"), "", 1},
-        {"json-path-not-utf-8", {"-q", "--format=json", "\xce\xbb\xed\xa0\x80.txt"}, "{\"type\":\"summary\",\"path\":\"\xce\xbb"
+        {"json-path-not-utf-8", {"-q", "--format=json", "\xce\xbb\xe0\xa4\x95\xed\xa0\x80.txt"}, "{\"type\":\"summary\",\"path\":\"\xce\xbb\xe0\xa4\x95"
              "\\u00ed\\u00a0\\u0080.txt\",\"data_lines\":0,\"pieces\":0,\"lines_with_findings\":1,\"counts\":{\"short-line\":0,"
              "\"sign-after-digit\":0,\"beyond-32-bits\":0,\"seventh-integer\":0,\"glued-sixth\":0,\"after-sixth\":0,"
              "\"cut-number\":0,\"long-line\":0,\"lone-return\":0,\"heading-with-data\":0,\"no-data-line\":1,\"not-text\":0}}\n",
@@ -1096,13 +1096,13 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
         EXPECT_EQ(findingsOf(formatOut, json), findingsOf(gccOut, json));
     }
     // SARIF's columns count code points, a tab one; its paths are URI references.
-    write("a b%0.txt", "");
+    write("A b%0.txt", "");
     std::string absolute = at("zeros.txt").string();
     std::replace(absolute.begin(), absolute.end(), '\\', '/');
     const auto [sarifStatus, sarif, sarifErrors] =
-        runProgram(program, std::size(program), {"--format=sarif", "columns.txt", "a b%0.txt", at("zeros.txt").string()});
-    for (const std::string& told : std::vector<std::string>{"\"uri\": \"columns.txt\"}, \"region\": {\"startLine\": 3, \"startColumn\": 16}",
-                                    "{\"artifactLocation\": {\"uri\": \"a%20b%250.txt\"},\"data_lines\":0,",
+        runProgram(program, std::size(program), {"--format=sarif", "columns.txt", "A b%0.txt", at("zeros.txt").string()});
+    for (const std::string& told : std::vector<std::string>{"\"uri\": \"columns.txt\"}, \"region\": {\"startLine\": 3, \"startColumn\": 17}",
+                                    "{\"artifactLocation\": {\"uri\": \"A%20b%250.txt\"},\"data_lines\":0,",
                                     (kOnWindows ? "\"uri\": \"file:///" : "\"uri\": \"file://") + absolute})
         EXPECT_NE(sarif.find(told), std::string::npos) << told << "\n" << sarif;
     if (!unmounted_.empty())
