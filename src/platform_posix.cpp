@@ -62,6 +62,16 @@ int openRetrying(const char* path, int flags)
     return openAtRetrying(AT_FDCWD, path, flags);
 }
 
+#ifdef O_TMPFILE
+// True when error, of an opening with O_TMPFILE, says that the file system
+// (or a kernel before 3.11) makes no file without a name, rather than that
+// the folder refuses a new file.
+bool makesNoUnnamedFiles(int error)
+{
+    return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
+}
+#endif
+
 // The number of the descriptor that path names as one of this process's
 // own (/dev/stdin, /dev/fd/N, /proc/self/fd/N, /proc/PID/fd/N with PID its
 // own) when it is open and is the file that path leads to; -1 otherwise.
@@ -249,7 +259,7 @@ FileHandle openSpool(const char* folder)
 #ifdef O_TMPFILE
     // A file that never has a name, where the file system can make one.
     const int fd = openRetrying(folder, O_RDWR | O_TMPFILE | O_EXCL);
-    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
+    if (fd >= 0 || !makesNoUnnamedFiles(errno))
         return FileHandle(fd);
 #endif
     FileHandle spool = openUnnamedFile(folder);
@@ -615,7 +625,7 @@ FileHandle Replacement::open(const char* path, const FileHandle& existing, int& 
 #ifdef O_TMPFILE
     // A file without a name, until it is whole, where the file system can.
     fd = openAtRetrying(folder_.fd(), ".", O_WRONLY | O_TMPFILE, 0600);
-    const bool unnamed = fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL);
+    const bool unnamed = fd >= 0 || !makesNoUnnamedFiles(errno);
 #else
     const bool unnamed = false;
 #endif

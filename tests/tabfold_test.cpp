@@ -535,6 +535,13 @@ TEST_F(Tabfold, ReplacesInPlaceWholeOrRefusesWithTheReason)
         {"set-group-id-dropped-with-its-group", "cp old.txt g && chown 0:5678 g && chmod 2664 g",
          stream("g", "setpriv --bounding-set=-chown"), "stat -c '%a %g' g", announced("/dev/stdin", "g"), 0, "604 0\n",
          {}, "setpriv"},
+        {"group-kept-where-the-owner-is-not", "cp old.txt g && chown 1234:5678 g && chmod 2664 g",
+         stream("g", "setpriv --groups=5678 --bounding-set=-chown"), "stat -c '%a %u %g' g", announced("/dev/stdin", "g"), 0,
+         "2664 0 5678\n", {}, "setpriv"},
+        // A /dev/fd/3 that is a file of its own, not descriptor 3, is read as the file.
+        {"descriptor-name-of-another-file", "true", "unshare -m sh -c 'mount -t tmpfs t /dev && mkdir /dev/fd && mknod -m 666 "
+         "/dev/null c 1 3 && mkfifo /dev/fd/3 /dev/o && (timeout 9 cat old.txt >/dev/fd/3 2>&- &) && (cat other.txt >/dev/o &) && exec 3</dev/o "
+         "\"$0\" \"$@\" /dev/fd/3 n' \"$0\" \"$@\"", "cat n", announced("/dev/fd/3", "n"), 0, converted, {}, "unshare"},
         {"signal-between-link-and-rename-waits", "cp old.txt s",
          stream("s", "strace -o /dev/null -e trace=linkat -e inject=linkat:signal=SIGTERM"), "cat s",
          announced("/dev/stdin", "s"), 143, converted},
@@ -610,6 +617,7 @@ TEST_F(Tabfold, ReportsEveryFailureAndChangeDuringTheConversion)
     const std::size_t reads = (kBigOld.size() + InputFile::kBlockSize - 1) / InputFile::kBlockSize + 1;
     const std::string holdReopening = "openat:delay_enter=2000000:when=2";
     const std::string seconds = at("seconds/old.txt").string();
+    const std::string spool = (base_ / "spool").string(), streamed = announced(at("fifo").string(), "new.txt");
     // Kills the program, whose number the shell before it wrote, once it
     // has written half a block of records.
     const auto killer = [this](const std::string& signal) {
@@ -686,8 +694,7 @@ TEST_F(Tabfold, ReportsEveryFailureAndChangeDuringTheConversion)
         {"a stream breaks off", at("fifo").string(), "splice:error=EINVAL:when=1;read:error=EIO:when=2", {},
          announced(at("fifo").string(), "new.txt") + "can not read " + at("fifo").string() + "\n", 5, "", {}, true},
         {"a stream's spool cannot be written", at("fifo").string(), "splice:error=ENOSPC:when=2", {},
-         announced(at("fifo").string(), "new.txt") + "can not spool the old spare file in " + (base_ / "spool").string() +
-             "\n", 5, "", {}, true},
+         streamed + "can not spool the old spare file in " + spool + "\n", 5, "", {}, true},
         {"a stream has no bytes yet", at("fifo").string(), "splice:error=EAGAIN:when=2", {},
          announced(at("fifo").string(), "new.txt"), 0, kBigLeft + kBigRight, {}, true},
         // Killed in a pass, a conversion in place leaves the old file whole.
@@ -695,9 +702,14 @@ TEST_F(Tabfold, ReportsEveryFailureAndChangeDuringTheConversion)
          announced(at("fifo").string(), "old.txt"), 1015, kBigOld, {}, true, true},
         {"killed by SIGKILL while converting in place", "", "write:delay_enter=3000000:when=4", killer("KILL"),
          announced(at("fifo").string(), "old.txt"), 1009, kBigOld, {}, true, true},
-        {"the spool's file system has no files without a name", (base_ / "spool").string(),
-         "openat:error=EOPNOTSUPP:when=1", {}, announced(at("fifo").string(), "new.txt"), 0, kBigLeft + kBigRight,
-         {}, true},
+        {"the spool's file system has no files without a name", spool, "openat:error=EOPNOTSUPP:when=1", {}, streamed, 0,
+         kBigLeft + kBigRight, {}, true},
+        {"the spool's file system has no files without a name, as a folder", spool, "openat:error=EISDIR:when=1", {},
+         streamed, 0, kBigLeft + kBigRight, {}, true},
+        {"the spool's kernel has no files without a name", spool, "openat:error=EINVAL:when=1", {}, streamed, 0,
+         kBigLeft + kBigRight, {}, true},
+        {"the spool's folder refuses a file", spool, "openat:error=EACCES:when=1", {}, streamed + "can not spool the old "
+         "spare file in " + spool + "\n", 5, "", {}, true},
         {"a write fails in the left pass", newPath, "write:error=ENOSPC:when=2", {},
          announce + "can not write new.txt\n", 255, ""},
         // Lost messages make a failure too, though the new spare file is whole.
@@ -857,6 +869,14 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
             out += file + ":" + finding + "\n";
         return out + file + ": " + summary + "\n";
     };
+    // wide.txt's findings, the byte 0xCE at the column given.
+    const auto wide = [&](const std::string& column) {
+        return checked("wide.txt", {"3:4: warning: a carriage return that ends no line: the conversion reads it as a "
+            "blank, where an editor may begin a new line", "4:" + column + ": warning: no integer, then the byte 0xCE, "
+            "which stops the scan: the left record's N1, N2 and LINK# repeat line 3's 1, 2 and 3; the right record's N1, "
+            "N2 and LINK# repeat line 3's 4, 5 and 6"}, "2 data lines in 2 data line pieces, 2 lines with findings: 1 "
+            "short line, 1 carriage return that ends no line");
+    };
     const auto heading = [](int line, int integers) {
         return std::to_string(line) + ":1: warning: read as a heading line and dropped, but holds " +
                std::to_string(integers) + " integers as a data line does (is the heading missing?)";
@@ -982,11 +1002,8 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
              + glued + "6", "4:15: warning: the byte 0x7F " + glued + "4"}, "4 data lines in 4 data line pieces, 4 lines with "
              "findings: 2 sixth integers glued to a character, 2 characters after the sixth integer"), "", 1},
         // Columns on the screen: a tab to the next multiple of 8, a UTF-8 character one column.
-        {"display-columns", {"wide.txt", "--columns=display", "--max-findings=99"}, checked("wide.txt", {"3:4: warning: a carriage return that "
-             "ends no line: the conversion reads it as a blank, where an editor may begin a new line", "4:9: warning: no "
-             "integer, then the byte 0xCE, which stops the scan: the left record's N1, N2 and LINK# repeat line 3's 1, 2 "
-             "and 3; the right record's N1, N2 and LINK# repeat line 3's 4, 5 and 6"}, "2 data lines in 2 data line "
-             "pieces, 2 lines with findings: 1 short line, 1 carriage return that ends no line"), "", 1},
+        {"display-columns", {"wide.txt", "--columns=display", "--max-findings=99"}, wide("9"), "", 1},
+        {"bytes-columns", {"--columns=display", "--columns", "bytes", "wide.txt"}, wide("2"), "", 1},
         // A seventh integer is ignored, whatever it is.
         {"seventh-integer", {"seventh.txt"}, checked("seventh.txt", {"3:13: warning: " + seventh, "4:12: warning: " +
              seventh}, "2 data lines in 2 data line pieces, 2 lines with findings: 2 seventh integers"), "", 1},
@@ -1040,6 +1057,8 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
              + kCheckUsage, 2},
         {"unknown-format", {"--format=gcc2", "clean.txt"}, "", "tabfold-check: formats are gcc, json or sarif, not gcc2\n" +
              kCheckUsage, 2},
+        {"unknown-columns", {"--columns=Display", "clean.txt"}, "", "tabfold-check: columns are bytes or display, not "
+             "Display\n" + kCheckUsage, 2},
         {"format-without-value", {"clean.txt", "--format="}, "", "tabfold-check: --format= needs gcc, json or sarif\n" +
              kCheckUsage, 2},
         {"options-ended", {"--", "-x"}, "-x" + clean.substr(9), "", 0},
