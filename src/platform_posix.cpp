@@ -309,13 +309,13 @@ char* openFolderOfFile(const char* path, FileHandle& folder)
         const char* slash = std::strrchr(name, '/');
         const char* base = slash == nullptr ? name : slash + 1;
         const ssize_t length = ::readlinkat(fd, base, text, kLongestLink);
-        if (length < 0 && (errno == EINVAL || errno == ENOENT)) {  // no link: the file, or where it would be
+        if (length == -1 && (errno == EINVAL || errno == ENOENT)) {  // no link: the file, or where it would be
             char* found = ::strdup(base);
             std::free(name), std::free(text);
             return found;
         }
-        errno = length < 0 ? errno : links == kMostLinks ? ELOOP : ENAMETOOLONG;
-        if (length < 0 || links == kMostLinks || static_cast<std::size_t>(length) == kLongestLink)
+        errno = length == -1 ? errno : links == kMostLinks ? ELOOP : ENAMETOOLONG;
+        if (length == -1 || links == kMostLinks || static_cast<std::size_t>(length) == kLongestLink)
             break;
         std::free(name);
         name = ::strndup(text, static_cast<std::size_t>(length));
@@ -417,10 +417,12 @@ int makeNamedFile(int folder, char* name)
         nameFor(name, 64, attempt);
         const HeldSignals held;
         const int fd = openAtRetrying(folder, name, O_WRONLY | O_CREAT | O_EXCL, 0600);
-        if (fd >= 0)
+        if (fd >= 0) {
             removeOnSignal(folder, name);
-        if (fd >= 0 || errno != EEXIST)
             return fd;
+        }
+        if (errno != EEXIST)
+            return -1;
     }
     return -1;
 }

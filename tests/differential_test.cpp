@@ -128,16 +128,6 @@ TEST(Differential, LinesAtTheEdgesOfWindowsPiecesAndBlocks)
     }
 }
 
-// A sign alone or before its digits and a run of ten digits beyond 32 bits,
-// at every place of the quiet pass's chunks: neither line is quiet.
-TEST(Differential, SignsAndTenDigitsAtEveryPlaceOfAChunk)
-{
-    std::string file = "h\nh\n";
-    for (int pad = 0; pad < 64; ++pad)
-        file += std::string(pad, ' ') + "1 2 3 4 5 - 6\n" + std::string(pad, ' ') + "1 2 3 4 -5 2147483648\n";
-    ASSERT_EQ(checkDifferences(file, InputFile::kBlockSize), "");
-}
-
 // The check's numbers (lines, columns, values, counts) are written as
 // printf writes them: every power of ten and its neighbours, and many more.
 TEST(Differential, NumbersAreWrittenAsPrintfWritesThem)

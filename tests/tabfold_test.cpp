@@ -284,6 +284,7 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
         {"small-stack", {"old.txt", "new.txt"}, "", 0, example, converted, On::Posix, {"sh", "-c", "ulimit -s 256 && exec \"$0\" \"$@\""}},
         {"date-past-2038", {"old.txt", "new.txt"}, "", 0, example, converted, On::Posix,
          {"sh", "-c", "touch -d 2300-01-01 old.txt && exec \"$0\" \"$@\""}},
+        {"standard-input-closed", {"old.txt", "new.txt"}, "", 0, example, converted, On::Posix, {"sh", "-c", "exec \"$0\" \"$@\" <&-"}},
         {"no-arguments", {}, kUsage, 1},
         {"one-argument", {"old.txt"}, kUsage, 1},
         {"three-arguments", {"old.txt", "new.txt", "more.txt"}, kUsage, 1},
@@ -548,6 +549,8 @@ TEST_F(Tabfold, ReplacesInPlaceWholeOrRefusesWithTheReason)
         // A name beside that another file has (a run killed before, of the same number) is passed over.
         {"name-beside-taken", "cp old.txt f", stream("f", "sh -c 'touch .tabfold-$$-0 && exec \"$0\" \"$@\"'"),
          "cat f; rm .tabfold-*-0", announced("/dev/stdin", "f"), 0, converted},
+        {"name-beside-taken-on-fuse", "cp old.txt fuse/f", stream("fuse/f", "sh -c 'touch fuse/.tabfold-$$-0 && exec "
+         "\"$0\" \"$@\"'"), "cat fuse/f; rm fuse/.tabfold-*-0", announced("/dev/stdin", "fuse/f"), 0, converted, "fuse"},
         // What the system would refuse to rename over is refused first.
         {"sticky-folder-file-of-another", "mkdir -m 1777 t && cp old.txt t/f && chown 1234 t t/f",
          stream("t/f", "setpriv --bounding-set=-fowner"), "cat t/f", refused("t/f", "beside t/f: permission denied"), 5,
@@ -856,9 +859,9 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
     write("return-at-end.txt", "h\nh\n1 2 3 4 5 6\r");
     write("zeros.txt", "h\nh\n7 8\n");
     write("twenty.txt", "h\nh\n1 2 3 4 5 12345678901234567890\n");
-    write("\xce\xbb\xe0\xa4\x95\xed\xa0\x80.txt", "h\nh\n");  // two letters, then bytes of a surrogate, which UTF-8 has not
+    write("\xc2\xb5\xce\xbb\xe0\xa4\x95\xed\xa0\x80.txt", "h\nh\n");  // three letters, then bytes of a surrogate, which UTF-8 has not
     write("quotes.txt", "h\nh\n1 2 3 4 5 6\"\n1 2 3 4 5 6 \\\n");
-    write("columns.txt", "h\nh\n1 2 3 4 5 6 \xce\xbb\t\xb0\xc2\xb0\rx\n");  // a byte of no UTF-8 character is one
+    write("columns.txt", "h\nh\n1 2 3 4 5 6 \xc4\x80\t\xb0\xc2\xb0\rx\n");  // a byte of no UTF-8 character is one
     const std::string kCheckUsage = "usage: tabfold-check [-q] [--max-findings N] [--columns=display] "
                                     "[--format=gcc|json|sarif] [--]\n                     spare2in1lineFile...\n";
     // What the check prints of one file: its findings, then its summary.
@@ -1020,7 +1023,7 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
         {"twenty-digits", {"twenty.txt"}, checked("twenty.txt", {"3:11: warning: 12345678901234567890 lies beyond 32 bits: "
              "the right record's LINK# is read as 2147483647"}, "1 data line in 1 data line piece, 1 line with findings: 1 "
              "integer beyond 32 bits"), "", 1},
-        {"json-path-not-utf-8", {"-q", "--format=json", "\xce\xbb\xe0\xa4\x95\xed\xa0\x80.txt"}, "{\"type\":\"summary\",\"path\":\"\xce\xbb\xe0\xa4\x95"
+        {"json-path-not-utf-8", {"-q", "--format=json", "\xc2\xb5\xce\xbb\xe0\xa4\x95\xed\xa0\x80.txt"}, "{\"type\":\"summary\",\"path\":\"\xc2\xb5\xce\xbb\xe0\xa4\x95"
              "\\u00ed\\u00a0\\u0080.txt\",\"data_lines\":0,\"pieces\":0,\"lines_with_findings\":1,\"counts\":{\"short-line\":0,"
              "\"sign-after-digit\":0,\"beyond-32-bits\":0,\"seventh-integer\":0,\"glued-sixth\":0,\"after-sixth\":0,"
              "\"cut-number\":0,\"long-line\":0,\"lone-return\":0,\"heading-with-data\":0,\"no-data-line\":1,\"not-text\":0}}\n",
