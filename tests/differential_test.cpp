@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <regex>
 #include <tuple>
 #include <string>
 #include <vector>
@@ -225,6 +226,12 @@ TEST(Differential, PlainLinesGoTheFastWay)
         CheckState state;
         state.pieces = 2;  // past the heading
         ASSERT_EQ(passQuietLines(state, padded.c_str(), block.size()), block.size()) << block;
+        // And so are they with a minus before each integer and a carriage return before each newline, which
+        // end chunks as often as digits do.
+        const std::string noisy = std::regex_replace(std::regex_replace(block, std::regex("\n"), "\r\n"),
+                                                     std::regex("(^|\\s)(\\d)"), "$1-$2");
+        ASSERT_EQ(passQuietLines(state, (noisy + std::string(InputFile::kReadAhead, '\0')).c_str(), noisy.size()),
+                  noisy.size()) << noisy;
         // The check takes only the heading one piece at a time.
         std::FILE* oldFile = std::tmpfile();
         ASSERT_NE(oldFile, nullptr);
