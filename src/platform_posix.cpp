@@ -403,18 +403,22 @@ void removeOnSignal(int folder, const char* name)
     removedOnSignal = {folder, name};
 }
 
+// The room for a name beside the file: ".tabfold-", a long's 20 digits, a
+// dash, an attempt's digits (two at most) and the NUL.
+constexpr std::size_t kNameSize = 40;
+
 // The name of the replacement in the folder, for the attempt.
-void nameFor(char* name, std::size_t size, int attempt)
+void nameFor(char* name, int attempt)
 {
-    std::snprintf(name, size, ".tabfold-%ld-%d", static_cast<long>(::getpid()), attempt);
+    std::snprintf(name, kNameSize, ".tabfold-%ld-%d", static_cast<long>(::getpid()), attempt);
 }
 
 // Makes a new file in the folder open as folder, with a name that no file
-// has yet, which it puts in name (of 64 characters); -1 when it cannot.
+// has yet, which it puts in name (of kNameSize characters); -1 when it cannot.
 int makeNamedFile(int folder, char* name)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        nameFor(name, 64, attempt);
+        nameFor(name, attempt);
         const HeldSignals held;
         const int fd = openAtRetrying(folder, name, O_WRONLY | O_CREAT | O_EXCL, 0600);
         if (fd >= 0) {
@@ -428,7 +432,7 @@ int makeNamedFile(int folder, char* name)
 }
 
 // Gives the file open as fd, which has no name, a name in the folder open
-// as folder that no file has yet, which it puts in name (of 64
+// as folder that no file has yet, which it puts in name (of kNameSize
 // characters); false when it cannot.  Through /proc where the system has
 // it, otherwise as the privileged may.
 bool nameUnnamedFile(int fd, int folder, char* name)
@@ -436,7 +440,7 @@ bool nameUnnamedFile(int fd, int folder, char* name)
     char open[40];
     std::snprintf(open, sizeof open, "/proc/self/fd/%d", fd);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        nameFor(name, 64, attempt);
+        nameFor(name, attempt);
         int linked = ::linkat(AT_FDCWD, open, folder, name, AT_SYMLINK_FOLLOW);
 #ifdef AT_EMPTY_PATH
         if (linked != 0 && errno == ENOENT)
@@ -631,7 +635,7 @@ FileHandle Replacement::open(const char* path, const FileHandle& existing, int& 
 #else
     const bool unnamed = false;
 #endif
-    if (!unnamed && (name_ = static_cast<char*>(std::malloc(64))) != nullptr) {
+    if (!unnamed && (name_ = static_cast<char*>(std::malloc(kNameSize))) != nullptr) {
         fd = makeNamedFile(folder_.fd(), name_);
         if (fd < 0)
             std::free(std::exchange(name_, nullptr));
@@ -649,7 +653,7 @@ Commit Replacement::commit(FileHandle file, FileHandle existing)
     Commit end = Commit::Failed;
     {
         const HeldSignals held;
-        if (name_ == nullptr && (name_ = static_cast<char*>(std::malloc(64))) != nullptr &&
+        if (name_ == nullptr && (name_ = static_cast<char*>(std::malloc(kNameSize))) != nullptr &&
             !nameUnnamedFile(file.fd(), folder_.fd(), name_))
             std::free(std::exchange(name_, nullptr));
         if (name_ != nullptr && file.close())
