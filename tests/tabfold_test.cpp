@@ -872,13 +872,20 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
             out += file + ":" + finding + "\n";
         return out + file + ": " + summary + "\n";
     };
+    const std::string repeatAll = "the left record's N1, N2 and LINK# repeat line 3's 1, 2 and 3; the right record's "
+                                  "N1, N2 and LINK# repeat line 3's 4, 5 and 6";
     // wide.txt's findings, the byte 0xCE at the column given.
     const auto wide = [&](const std::string& column) {
         return checked("wide.txt", {"3:4: warning: a carriage return that ends no line: the conversion reads it as a "
             "blank, where an editor may begin a new line", "4:" + column + ": warning: no integer, then the byte 0xCE, "
-            "which stops the scan: the left record's N1, N2 and LINK# repeat line 3's 1, 2 and 3; the right record's N1, "
-            "N2 and LINK# repeat line 3's 4, 5 and 6"}, "2 data lines in 2 data line pieces, 2 lines with findings: 1 "
-            "short line, 1 carriage return that ends no line");
+            "which stops the scan: " + repeatAll}, "2 data lines in 2 data line pieces, 2 lines with findings: 1 short "
+            "line, 1 carriage return that ends no line");
+    };
+    // A line of 255 bytes with its end, which ends a piece after its six integers.
+    const auto piecePast = [&](const std::string& file, const std::string& end) {
+        return checked(file, {"3:1: warning: 255 bytes with its " + end + " are too many for one line piece of 254: the "
+            "line is read as 2 pieces, 2 data lines", "3:255: warning: no integer, then the end of the line: " + repeatAll},
+            "1 data line in 2 data line pieces, 1 line with findings: 1 short line, 1 long line");
     };
     const auto heading = [](int line, int integers) {
         return std::to_string(line) + ":1: warning: read as a heading line and dropped, but holds " +
@@ -934,11 +941,7 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
              "with findings"), "", 0},
         {"short-then-clean", {"short.txt", "clean.txt"}, "short.txt" + shortFound + "short.txt: " + shortSummary + clean,
          "", 1},
-        {"long-line", {"long.txt"}, checked("long.txt", {"3:1: warning: 255 bytes with its newline are too many for one "
-             "line piece of 254: the line is read as 2 pieces, 2 data lines", "3:255: warning: no integer, then the end "
-             "of the line: the left record's N1, N2 and LINK# repeat line 3's 1, 2 and 3; the right record's N1, N2 and "
-             "LINK# repeat line 3's 4, 5 and 6"}, "1 data line in 2 data line pieces, 1 line with findings: 1 short line, "
-             "1 long line"), "", 1},
+        {"long-line", {"long.txt"}, piecePast("long.txt", "newline"), "", 1},
         {"heading-of-data", {"heading.txt"}, checked("heading.txt", {heading(1, 8), heading(2, 6)}, "1 data line in 1 "
              "data line piece, 2 lines with findings: 2 heading lines with data"), "", 1},
         {"end-of-file", {"cut.txt"}, checked("cut.txt", {"3:1: warning: 3 integers of 6, then the end of the file: the "
@@ -947,11 +950,7 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
         {"one-long-line", {"one.txt"}, checked("one.txt", {"1:1: warning: 300 bytes are too many for one line piece of "
              "254: the line is read as 2 pieces, both of the heading's and 0 data lines", noData}, "0 data lines in 0 "
              "data line pieces, 1 line with findings: 1 long line, 1 file without a data line"), "", 1},
-        {"crlf-too-long", {"crlf.txt"}, checked("crlf.txt", {"3:1: warning: 255 bytes with its CRLF end are too many for "
-             "one line piece of 254: the line is read as 2 pieces, 2 data lines", "3:255: warning: no integer, then the "
-             "end of the line: the left record's N1, N2 and LINK# repeat line 3's 1, 2 and 3; the right record's N1, N2 "
-             "and LINK# repeat line 3's 4, 5 and 6"}, "1 data line in 2 data line pieces, "
-             "1 line with findings: 1 short line, 1 long line"), "", 1},
+        {"crlf-too-long", {"crlf.txt"}, piecePast("crlf.txt", "CRLF end"), "", 1},
         {"empty", {"empty.txt"}, checked("empty.txt", {noData}, "0 data lines in 0 data line pieces, 1 line with "
              "findings: 1 file without a data line"), "", 1},
         // Standard output closed by its reader: the check stops at once.
