@@ -529,6 +529,9 @@ TEST_F(Tabfold, ReplacesInPlaceWholeOrRefusesWithTheReason)
          "getfacl -cp seconds/a; getfattr -d seconds/a; stat -c ' %a' seconds/a",
          announced("/dev/stdin", "seconds/a"), 0, "user::rw-\nuser:nobody:rw-\ngroup::---\nmask::rw-\nother::r--\n\n"
          "# file: seconds/a\nuser.empty=\"\"\nuser.note=\"kept\"\n\n 664\n", "seconds", "setfacl getfacl setfattr getfattr"},
+        {"attribute-added-while-listed", "cp old.txt seconds/l", stream("seconds/l", "strace -o /dev/null -e "
+         "trace=flistxattr -e inject=flistxattr:delay_exit=1000000:when=1") + " & sleep 0.5; setfattr -n user.late -v x "
+         "seconds/l; wait $!", "getfattr -d seconds/l", announced("/dev/stdin", "seconds/l"), 0, "", "seconds", "strace setfattr getfattr"},
         {"acl-that-cannot-be-set-widens-nothing", "cp old.txt seconds/n && setfacl -m u:nobody:rw,g::---,m::rw- seconds/n",
          stream("seconds/n", "strace -o /dev/null -e trace=fsetxattr -e inject=fsetxattr:error=EOPNOTSUPP"),
          "getfacl -cp seconds/n; stat -c %a seconds/n", announced("/dev/stdin", "seconds/n"), 0,
