@@ -53,7 +53,7 @@ int openAtRetrying(int at, const char* path, int flags, mode_t mode = 0666)
     int fd;
     do
         fd = ::openat(at, path, flags | O_CLOEXEC, mode);
-    while (fd < 0 && errno == EINTR);
+    while (fd == -1 && errno == EINTR);
     return fd;
 }
 

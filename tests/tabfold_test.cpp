@@ -536,6 +536,8 @@ TEST_F(Tabfold, ReplacesInPlaceWholeOrRefusesWithTheReason)
          stream("seconds/n", "strace -o /dev/null -e trace=fsetxattr -e inject=fsetxattr:error=EOPNOTSUPP"),
          "getfacl -cp seconds/n; stat -c %a seconds/n", announced("/dev/stdin", "seconds/n"), 0,
          "user::rw-\ngroup::---\nother::r--\n\n604\n", "seconds", "strace setfacl getfacl"},
+        {"mode-that-cannot-be-set-widens-nothing", "cp old.txt r && chmod 444 r", stream("r", "strace -o /dev/null -e "
+         "trace=fchmod -e inject=fchmod:error=EPERM"), "cat r; stat -c %a r", refused("r", "r"), 255, "h\nh\n1 2 3 4 5 6\n444\n"},
         {"set-group-id-dropped-with-its-group", "cp old.txt g && chown 0:5678 g && chmod 2664 g",
          stream("g", "setpriv --bounding-set=-chown"), "stat -c '%a %g' g", announced("/dev/stdin", "g"), 0, "604 0\n",
          {}, "setpriv"},
@@ -1120,13 +1122,13 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
         EXPECT_EQ(findingsOf(formatOut, json), findingsOf(gccOut, json));
     }
     // SARIF's columns count code points, a tab one; its paths are URI references.
-    write("A b%0.txt", "");
+    write("A b%0_~.txt", "");
     std::string absolute = at("zeros.txt").string();
     std::replace(absolute.begin(), absolute.end(), '\\', '/');
     const auto [sarifStatus, sarif, sarifErrors] =
-        runProgram(program, std::size(program), {"--format=sarif", "columns.txt", "A b%0.txt", at("zeros.txt").string()});
+        runProgram(program, std::size(program), {"--format=sarif", "columns.txt", "A b%0_~.txt", at("zeros.txt").string()});
     for (const std::string& told : std::vector<std::string>{"\"uri\": \"columns.txt\"}, \"region\": {\"startLine\": 3, \"startColumn\": 17}",
-                                    "{\"artifactLocation\": {\"uri\": \"A%20b%250.txt\"},\"data_lines\":0,",
+                                    "{\"artifactLocation\": {\"uri\": \"A%20b%250_~.txt\"},\"data_lines\":0,",
                                     (kOnWindows ? "\"uri\": \"file:///" : "\"uri\": \"file://") + absolute})
         EXPECT_NE(sarif.find(told), std::string::npos) << told << "\n" << sarif;
     if (!unmounted_.empty())
