@@ -91,7 +91,7 @@ void Fingerprint::addChunks(const char* chunks, std::size_t count)
 
 InputFile::InputFile(FileHandle file, std::size_t readSize)
     : file_(std::move(file)),
-      readSize_(readSize >= 1 && readSize <= kBlockSize ? readSize : kBlockSize),
+      readSize_(readSize),
       block_(allocateBuffer(kBlockSize + kReadAhead)),
       failed_(block_ == nullptr)
 {
@@ -134,7 +134,7 @@ FileHandle InputFile::release()
 OutputFile::OutputFile(FileHandle file)
     : file_(std::move(file)),
       buffer_(allocateBuffer(kBufferSize)),
-      failed_(buffer_ == nullptr || !file_.isOpen())
+      failed_(buffer_ == nullptr)
 {
 }
 
@@ -143,7 +143,7 @@ void OutputFile::attach(FileHandle file)
     file_ = std::move(file);
     used_ = 0;
     written_ = 0;
-    failed_ = buffer_ == nullptr || !file_.isOpen();
+    failed_ = buffer_ == nullptr;
 }
 
 bool OutputFile::put(const char* bytes, std::size_t count)

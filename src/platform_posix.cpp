@@ -87,11 +87,12 @@ int ownDescriptor(const char* path)
         digits = "0";
     if (digits == nullptr || *digits < '0' || *digits > '9')
         return -1;
-    char* end;
-    const long fd = std::strtol(digits, &end, 10);
+    // (A path that names no open descriptor, or names it with more after
+    // the digits, is no file, or not the descriptor's.)
+    const long fd = std::strtol(digits, nullptr, 10);
     struct stat named, open;
-    if (*end != '\0' || fd > 1'000'000 || ::stat(path, &named) != 0 ||
-        ::fstat(static_cast<int>(fd), &open) != 0 || open.st_dev != named.st_dev || open.st_ino != named.st_ino)
+    if (::stat(path, &named) != 0 || ::fstat(static_cast<int>(fd), &open) != 0 || open.st_dev != named.st_dev ||
+        open.st_ino != named.st_ino)
         return -1;
     return static_cast<int>(fd);
 }

@@ -475,6 +475,13 @@ TEST_F(Tabfold, ReplacesInPlaceWholeOrRefusesWithTheReason)
                                   {"TRAP", 133}, {"SYS", 159}}
                                 : std::vector<std::pair<std::string, int>>{{"ABRT", 134}, {"SEGV", 139}, {"BUS", 135},
                                   {"FPE", 136}, {"ILL", 132}, {"TRAP", 133}, {"SYS", 159}};
+    // A processor without AVX2 but with the other features of the fast kernel, emulated where the program runs
+    // natively on x86-64 (qemu-user runs no sanitized program).
+#if defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__)
+    const std::string withoutAvx2 = std::size(emulated) == 1 ? "qemu-x86_64 -cpu max,-avx2" : "";
+#else
+    const std::string withoutAvx2;
+#endif
     std::string faults, faultNames;
     for (const auto& [name, status] : faultSignals) {
         faults += announced("/dev/stdin", "fuse/t") + std::to_string(status) + "\n";
@@ -576,6 +583,17 @@ TEST_F(Tabfold, ReplacesInPlaceWholeOrRefusesWithTheReason)
         {"folder-default-acl-not-taken", "mkdir -p d && setfacl -d -m u:nobody:rwx d && cp old.txt d/f && setfacl -b d/f",
          stream("d/f"), "getfacl -cp d/f", announced("/dev/stdin", "d/f"), 0, "user::rw-\ngroup::r--\nother::r--\n\n", {},
          "setfacl getfacl"},
+        // (In a namespace of its own, the program is process 1, and the name beside is known.)
+        {"close-of-the-file-beside-fails", "cp old.txt fuse/t", stream("fuse/t", "strace -f -o /dev/null -P "
+         "\"$PWD/fuse/.tabfold-1-0\" -e trace=close -e inject=close:error=EIO unshare -pf"), "cat fuse/t", refused("fuse/t", "fuse/t"),
+         255, "h\nh\n1 2 3 4 5 6\n", "fuse", "strace unshare"},
+        {"sticky-folder-file-of-another-as-any-owner", "mkdir -m 1777 t2 && cp old.txt t2/f && chown 1234 t2 t2/f",
+         stream("t2/f"), "cat t2/f", announced("/dev/stdin", "t2/f"), 0, converted},
+        {"attributes-unlisted", "cp old.txt u", stream("u", "strace -o /dev/null -e trace=flistxattr -e "
+         "inject=flistxattr:error=EIO") + "; " + stream("u", "strace -o /dev/null -e trace=flistxattr -e "
+         "inject=flistxattr:error=EOPNOTSUPP"), "cat u", refused("u", "u") + announced("/dev/stdin", "u"), 0, converted},
+        {"processor-without-avx2", "cp old.txt x", stream("x", withoutAvx2), "cat x", announced("/dev/stdin", "x"), 0,
+         converted, {}, "qemu-x86_64"},
         {"in-place-on-fuse", "cp old.txt fuse/c", stream("fuse/c"), "cat fuse/c", announced("/dev/stdin", "fuse/c"), 0,
          converted, "fuse"},
         {"signal-takes-a-named-file-beside-away", "cp old.txt fuse/t",
@@ -866,7 +884,7 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
     write("twenty.txt", "h\nh\n1 2 3 4 5 12345678901234567890\n");
     write("\xc2\xb5\xce\xbb\xe0\xa4\x95\xed\xa0\x80.txt", "h\nh\n");  // three letters, then bytes of a surrogate, which UTF-8 has not
     write("quotes.txt", "h\nh\n1 2 3 4 5 6\"\n1 2 3 4 5 6 \\\n");
-    write("columns.txt", "h\nh\n1 2 3 4 5 6 \xc4\x80\t\xb0\xc2\xb0\rx\n");  // a byte of no UTF-8 character is one
+    write("columns.txt", "h\nh\n1 2 3 4 5 6 \xc4\x80\t\xb0\xc2\xb0\xf5\x80\rx\n");  // a byte of no UTF-8 character is one
     const std::string kCheckUsage = "usage: tabfold-check [-q] [--max-findings N] [--columns=display] "
                                     "[--format=gcc|json|sarif] [--]\n                     spare2in1lineFile...\n";
     // What the check prints of one file: its findings, then its summary.
@@ -1127,7 +1145,7 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
     std::replace(absolute.begin(), absolute.end(), '\\', '/');
     const auto [sarifStatus, sarif, sarifErrors] =
         runProgram(program, std::size(program), {"--format=sarif", "columns.txt", "A b%0_~.txt", at("zeros.txt").string()});
-    for (const std::string& told : std::vector<std::string>{"\"uri\": \"columns.txt\"}, \"region\": {\"startLine\": 3, \"startColumn\": 17}",
+    for (const std::string& told : std::vector<std::string>{"\"uri\": \"columns.txt\"}, \"region\": {\"startLine\": 3, \"startColumn\": 19}",
                                     "{\"artifactLocation\": {\"uri\": \"A%20b%250_~.txt\"},\"data_lines\":0,",
                                     (kOnWindows ? "\"uri\": \"file:///" : "\"uri\": \"file://") + absolute})
         EXPECT_NE(sarif.find(told), std::string::npos) << told << "\n" << sarif;
