@@ -87,8 +87,8 @@ int ownDescriptor(const char* path)
         digits = "0";
     if (digits == nullptr || *digits < '0' || *digits > '9')
         return -1;
-    // (A path that names no open descriptor, or names it with more after
-    // the digits, is no file, or not the descriptor's.)
+    // (A path that names no open descriptor is no file; one with more after
+    // the digits is no FIFO or socket.)
     const long fd = std::strtol(digits, nullptr, 10);
     struct stat named, open;
     if (::stat(path, &named) != 0 || ::fstat(static_cast<int>(fd), &open) != 0 || open.st_dev != named.st_dev ||
@@ -517,8 +517,8 @@ bool carryAttributes(int, int, mode_t&)
 // file did not grant.  False when that cannot be.
 bool carryMetadata(int to, int from, const struct stat& replaced)
 {
-    [[maybe_unused]] const bool owned = ::fchown(to, replaced.st_uid, replaced.st_gid) == 0 ||
-                                        ::fchown(to, static_cast<uid_t>(-1), replaced.st_gid) == 0;
+    const bool grouped = ::fchown(to, replaced.st_uid, replaced.st_gid) == 0 ||
+                         ::fchown(to, static_cast<uid_t>(-1), replaced.st_gid) == 0;
     struct stat made;
     mode_t mode = replaced.st_mode & 07777;
     if (::fstat(to, &made) != 0 || !carryAttributes(to, from, mode))
@@ -526,7 +526,7 @@ bool carryMetadata(int to, int from, const struct stat& replaced)
     // Another owner or group gets no set-id bit, and the group none of the
     // rights that the file's own had.
     mode &= made.st_uid == replaced.st_uid ? 07777 : ~S_ISUID;
-    mode &= made.st_gid == replaced.st_gid ? 07777 : ~(S_ISGID | S_IRWXG);
+    mode &= grouped && made.st_gid == replaced.st_gid ? 07777 : ~(S_ISGID | S_IRWXG);
     ::fchmod(to, mode);  // (where it fails, the check below tells)
     return ::fstat(to, &made) == 0 && (made.st_mode & 07777 & ~mode) == 0;
 }

@@ -132,9 +132,10 @@ void noteCut(const CheckState& state, const LineBuffer& piece, PieceReport& repo
 void keepTrailing(CheckState& state, const LineBuffer& piece, const PieceReport& report)
 {
     CutNumber& trailing = state.trailing;
-    std::size_t start = piece.length;
-    while (start > 0 && characters::isDigit(piece.text[start - 1]))
-        --start;
+    const char* first = piece.text + piece.length;  // of the digits it ends with
+    while (first != piece.text && characters::isDigit(first[-1]))
+        --first;
+    std::size_t start = static_cast<std::size_t>(first - piece.text);
     const std::size_t digits = piece.length - start;
     const bool continued = start == 0 && report.cut.active;  // the piece is all digits of one number
     if (continued) {

@@ -378,6 +378,9 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
         // The command line "x y"" z" "w", split as every msvcrt program splits it.
         {"msvcrt-quotes", {"x y\"\" z", "w"}, "can not open x y\" z\n", 5, {}, {}, On::Windows, {}, {}, "old.txt", "new.txt",
          {"x y\" z", "w"}},
+        // A longer file of the same time whose first bytes are the old one's is another.
+        {"longer-copy-of-the-same-time", {"old.txt", "n.txt"}, "", 0, kBigOld, bigConverted, On::Posix, {"sh", "-c", "cp old.txt "
+         "n.txt && echo 1 >>n.txt && touch -r old.txt n.txt && exec \"$0\" \"$@\""}},
         {"folder-as-new", {"old.txt", "dir"}, "can not open dir\n", 5},
         {"same-path", {"old.txt", "old.txt"}, "can not open old.txt: it is the old spare file\n", 5},
         {"other-case", {"old.txt", "OLD.TXT"}, "can not open OLD.TXT: it is the old spare file\n", 5, {}, {}, On::Windows},
@@ -594,6 +597,12 @@ TEST_F(Tabfold, ReplacesInPlaceWholeOrRefusesWithTheReason)
          "inject=flistxattr:error=EOPNOTSUPP"), "cat u", refused("u", "u") + announced("/dev/stdin", "u"), 0, converted},
         {"processor-without-avx2", "cp old.txt x", stream("x", withoutAvx2), "cat x", announced("/dev/stdin", "x"), 0,
          converted, {}, "qemu-x86_64"},
+        {"link-unreadable", "cp old.txt k", stream("k", "strace -o /dev/null -e trace=readlinkat -e "
+         "inject=readlinkat:error=EIO"), "cat k", refused("k", "beside k: input/output error"), 5, "h\nh\n1 2 3 4 5 6\n"},
+        // A file that becomes a FIFO while a lease holds its opening back is not opened again, to wait.
+        {"lease-then-fifo", "cp old.txt o2", "timeout 9 strace -o /dev/null -P o2 -e trace=openat -e inject=openat:"
+         "error=EAGAIN:delay_enter=1000000:when=1 \"$0\" \"$@\" o2 n2 & sleep 0.5; rm o2; mkfifo o2; wait $!", "rm o2",
+         announced("o2", "n2") + "can not open o2\n", 5, ""},
         {"in-place-on-fuse", "cp old.txt fuse/c", stream("fuse/c"), "cat fuse/c", announced("/dev/stdin", "fuse/c"), 0,
          converted, "fuse"},
         {"signal-takes-a-named-file-beside-away", "cp old.txt fuse/t",
@@ -882,9 +891,9 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
     write("return-at-end.txt", "h\nh\n1 2 3 4 5 6\r");
     write("zeros.txt", "h\nh\n7 8\n");
     write("twenty.txt", "h\nh\n1 2 3 4 5 12345678901234567890\n");
-    write("\xc2\xb5\xce\xbb\xe0\xa4\x95\xed\xa0\x80.txt", "h\nh\n");  // three letters, then bytes of a surrogate, which UTF-8 has not
+    write("\xc2\xb5\xc4\x80\xce\xbb\xe0\xa4\x95\xed\xa0\x80.txt", "h\nh\n");  // three letters, then bytes of a surrogate, which UTF-8 has not
     write("quotes.txt", "h\nh\n1 2 3 4 5 6\"\n1 2 3 4 5 6 \\\n");
-    write("columns.txt", "h\nh\n1 2 3 4 5 6 \xc4\x80\t\xb0\xc2\xb0\xf5\x80\rx\n");  // a byte of no UTF-8 character is one
+    write("columns.txt", "h\nh\n1 2 3 4 5 6 \xc4\x80\xc2\xbf\t\xb0\xc2\xb0\xf5\x80\rx\n");  // a byte of no UTF-8 character is one
     const std::string kCheckUsage = "usage: tabfold-check [-q] [--max-findings N] [--columns=display] "
                                     "[--format=gcc|json|sarif] [--]\n                     spare2in1lineFile...\n";
     // What the check prints of one file: its findings, then its summary.
@@ -1045,7 +1054,7 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
         {"twenty-digits", {"twenty.txt"}, checked("twenty.txt", {"3:11: warning: 12345678901234567890 lies beyond 32 bits: "
              "the right record's LINK# is read as 2147483647"}, "1 data line in 1 data line piece, 1 line with findings: 1 "
              "integer beyond 32 bits"), "", 1},
-        {"json-path-not-utf-8", {"-q", "--format=json", "\xc2\xb5\xce\xbb\xe0\xa4\x95\xed\xa0\x80.txt"}, "{\"type\":\"summary\",\"path\":\"\xc2\xb5\xce\xbb\xe0\xa4\x95"
+        {"json-path-not-utf-8", {"-q", "--format=json", "\xc2\xb5\xc4\x80\xce\xbb\xe0\xa4\x95\xed\xa0\x80.txt"}, "{\"type\":\"summary\",\"path\":\"\xc2\xb5\xc4\x80\xce\xbb\xe0\xa4\x95"
              "\\u00ed\\u00a0\\u0080.txt\",\"data_lines\":0,\"pieces\":0,\"lines_with_findings\":1,\"counts\":{\"short-line\":0,"
              "\"sign-after-digit\":0,\"beyond-32-bits\":0,\"seventh-integer\":0,\"glued-sixth\":0,\"after-sixth\":0,"
              "\"cut-number\":0,\"long-line\":0,\"lone-return\":0,\"heading-with-data\":0,\"no-data-line\":1,\"not-text\":0}}\n",
@@ -1140,13 +1149,13 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
         EXPECT_EQ(findingsOf(formatOut, json), findingsOf(gccOut, json));
     }
     // SARIF's columns count code points, a tab one; its paths are URI references.
-    write("A b%0_~.txt", "");
+    write("Aa b%0_~9zZ.txt", "");
     std::string absolute = at("zeros.txt").string();
     std::replace(absolute.begin(), absolute.end(), '\\', '/');
     const auto [sarifStatus, sarif, sarifErrors] =
-        runProgram(program, std::size(program), {"--format=sarif", "columns.txt", "A b%0_~.txt", at("zeros.txt").string()});
-    for (const std::string& told : std::vector<std::string>{"\"uri\": \"columns.txt\"}, \"region\": {\"startLine\": 3, \"startColumn\": 19}",
-                                    "{\"artifactLocation\": {\"uri\": \"A%20b%250_~.txt\"},\"data_lines\":0,",
+        runProgram(program, std::size(program), {"--format=sarif", "columns.txt", "Aa b%0_~9zZ.txt", at("zeros.txt").string()});
+    for (const std::string& told : std::vector<std::string>{"\"uri\": \"columns.txt\"}, \"region\": {\"startLine\": 3, \"startColumn\": 20}",
+                                    "{\"artifactLocation\": {\"uri\": \"Aa%20b%250_~9zZ.txt\"},\"data_lines\":0,",
                                     (kOnWindows ? "\"uri\": \"file:///" : "\"uri\": \"file://") + absolute})
         EXPECT_NE(sarif.find(told), std::string::npos) << told << "\n" << sarif;
     if (!unmounted_.empty())
