@@ -125,6 +125,11 @@ FileHandle standardOutput();
 // printMessage to show every name as it is (Windows'); false elsewhere.
 bool standardOutputIsConsole();
 
+// Shows the bytes of UTF-8 text on that console, a line of text at a time,
+// never parting a character; false when standard output failed.  (Called
+// only where standardOutputIsConsole() is true.)
+bool printOnConsole(const char* bytes, std::size_t size);
+
 // Standard input, in a handle of its own that child processes do not
 // inherit, read as bytes as they are; not open when there is none.
 FileHandle standardInput();

@@ -177,7 +177,7 @@ FileHandle openForReading(const char* path)
     // file under another program's lease answers EWOULDBLOCK to that: it is
     // opened again, waiting, as the lease is given up.
     int fd = openRetrying(path, O_RDONLY | O_NONBLOCK);
-    if (fd < 0 && errno == EWOULDBLOCK) {
+    if (fd == -1 && errno == EWOULDBLOCK) {
         struct stat info;
         if (::stat(path, &info) == 0 && S_ISREG(info.st_mode))
             fd = openRetrying(path, O_RDONLY);
@@ -195,6 +195,11 @@ FileHandle standardOutput()
 bool standardOutputIsConsole()
 {
     return false;  // a terminal takes the bytes as they are
+}
+
+bool printOnConsole(const char*, std::size_t)
+{
+    return false;  // (no such console)
 }
 
 FileHandle standardInput()
@@ -296,10 +301,9 @@ char* folderOf(const char* path)
 char* openFolderOfFile(const char* path, FileHandle& folder)
 {
     constexpr int kMostLinks = 40;
-    constexpr std::size_t kLongestLink = 4096;
     char* name = ::strdup(path);  // the path, then each link's text
-    char* text = static_cast<char*>(std::malloc(kLongestLink));
-    for (int links = 0; name != nullptr && text != nullptr; ++links) {
+    char text[4096];  // more than any system's longest link
+    for (int links = 0; name != nullptr; ++links) {
         char* within = folderOf(name);
         const int fd = within == nullptr ? -1 : openAtRetrying(folder.isOpen() ? folder.fd() : AT_FDCWD, within,
                                                                 O_RDONLY | O_DIRECTORY);
@@ -309,19 +313,19 @@ char* openFolderOfFile(const char* path, FileHandle& folder)
         folder = FileHandle(fd);
         const char* slash = std::strrchr(name, '/');
         const char* base = slash == nullptr ? name : slash + 1;
-        const ssize_t length = ::readlinkat(fd, base, text, kLongestLink);
+        const ssize_t length = ::readlinkat(fd, base, text, sizeof text);
         if (length == -1 && (errno == EINVAL || errno == ENOENT)) {  // no link: the file, or where it would be
             char* found = ::strdup(base);
-            std::free(name), std::free(text);
+            std::free(name);
             return found;
         }
-        errno = length == -1 ? errno : links == kMostLinks ? ELOOP : ENAMETOOLONG;
-        if (length == -1 || links == kMostLinks || static_cast<std::size_t>(length) == kLongestLink)
+        errno = length == -1 ? errno : ELOOP;
+        if (length == -1 || links == kMostLinks)
             break;
         std::free(name);
         name = ::strndup(text, static_cast<std::size_t>(length));
     }
-    std::free(name), std::free(text);
+    std::free(name);
     return nullptr;
 }
 
@@ -641,7 +645,7 @@ FileHandle Replacement::open(const char* path, const FileHandle& existing, int& 
         if (fd < 0)
             std::free(std::exchange(name_, nullptr));
     }
-    error = fd < 0 ? errno : 0;
+    error = fd == -1 ? errno : 0;
     return FileHandle(fd);
 }
 
@@ -714,7 +718,7 @@ bool mayRetry(int fd, int error)
     if (error != EAGAIN && error != EWOULDBLOCK)
         return false;
     struct pollfd readable = {fd, POLLIN, 0};
-    return ::poll(&readable, 1, -1) >= 0 || errno == EINTR;
+    return ::poll(&readable, 1, -1) != -1 || errno == EINTR;
 }
 
 }  // namespace

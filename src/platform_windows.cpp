@@ -14,6 +14,7 @@
 // whatever the code page.
 #include "platform.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -511,6 +512,21 @@ bool standardOutputIsConsole()
 {
     DWORD mode;
     return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdout))), &mode) != 0;
+}
+
+bool printOnConsole(const char* bytes, std::size_t size)
+{
+    constexpr std::size_t kLine = 4096;
+    char line[kLine + 1];
+    for (std::size_t at = 0, count; at < size; at += count) {
+        count = std::min(size - at, kLine);
+        while (at + count < size && count > 1 && (bytes[at + count] & 0xC0) == 0x80)
+            --count;
+        std::memcpy(line, bytes + at, count);
+        line[count] = '\0';
+        printMessage("%s", line);
+    }
+    return !std::ferror(stdout);
 }
 
 FileHandle standardInput()

@@ -47,20 +47,7 @@ struct Output {
 
     void put(const char* bytes, std::size_t size)
     {
-        if (!console) {
-            failed = failed || !file.put(bytes, size);
-            return;
-        }
-        // (A line of text at a time, never parting a UTF-8 character.)
-        Text text;
-        for (std::size_t at = 0, count; at < size; at += count) {
-            count = std::min<std::size_t>(size - at, 4096);
-            while (at + count < size && count > 1 && (bytes[at + count] & 0xC0) == 0x80)
-                --count;
-            text.clear();
-            printMessage("%s", text.add(bytes + at, count).data());
-        }
-        failed = failed || std::ferror(stdout);
+        failed = failed || !(console ? printOnConsole(bytes, size) : file.put(bytes, size));
     }
     // Gives out the text with the file's name of label at hole.
     void put(const Text& text, std::size_t hole, const Grown& label, std::size_t skip = 0)
