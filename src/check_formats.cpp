@@ -90,13 +90,11 @@ Sink& addQuoted(Sink& text, std::string_view bytes)
     return text.literal("\"");
 }
 
-// Appends the path as a URI reference, as SARIF takes it: relative as
-// given, an absolute path as a file: URI; folders parted by /, and every
-// byte but the unreserved characters percent-encoded.
-void addUri(Grown& text, std::string_view path)
+}  // namespace
+
+void addUri(Grown& text, std::string_view path, bool windows)
 {
     static constexpr char kHex[] = "0123456789ABCDEF";
-    const bool windows = pathsOfWindows();
     const auto separator = [windows](char c) { return c == '/' || (windows && c == '\\'); };
     const bool letter = path.size() >= 3 && ((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z');
     std::size_t from = 0;
@@ -122,6 +120,8 @@ void addUri(Grown& text, std::string_view path)
         }
     }
 }
+
+namespace {
 
 // Appends a text of the help, its wrapped lines joined by blanks.
 void addUnwrapped(Text& text, const char* help)
@@ -292,7 +292,7 @@ void labelFile(Format format, std::string_view path, Grown& label)
         addQuoted(label, path);
         break;
     case Format::Sarif:
-        addUri(label.literal("{\"uri\": \""), path);
+        addUri(label.literal("{\"uri\": \""), path, pathsOfWindows());
         label.literal("\"}");
         break;
     }

@@ -73,6 +73,12 @@ private:
     bool failed_ = false;
 };
 
+// Appends the path as a URI reference, as SARIF takes it: relative as
+// given, an absolute path as a file: URI; folders parted by /, and every
+// byte but the unreserved characters percent-encoded.  Windows' paths
+// also part folders by \ and begin with C:\ or \\server\share.
+void addUri(Grown& text, std::string_view path, bool windows);
+
 // The name of the file at path in the format, made once for all that is
 // told of it: the path as given, for gcc; a JSON string, with its quotes,
 // for JSON; SARIF's artifact location, {"uri": ...}, with the path as a URI

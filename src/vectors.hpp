@@ -29,10 +29,6 @@ constexpr char kLastDigit = '9';
 constexpr char kPlus = '+';
 constexpr char kMinus = '-';
 
-constexpr bool isSpace(char c)
-{
-    return c == kBlank || (c >= kFirstControlSpace && c <= kLastControlSpace);
-}
 constexpr bool isDigit(char c)
 {
     return c >= kFirstDigit && c <= kLastDigit;

@@ -134,11 +134,8 @@ TEST(Differential, LinesAtTheEdgesOfWindowsPiecesAndBlocks)
 TEST(Differential, NumbersAreWrittenAsPrintfWritesThem)
 {
     std::vector<std::uint64_t> values = {0, ~std::uint64_t{0}};
-    std::uint64_t ten = 1;
-    for (int power = 1; power < 20; ++power) {
-        ten *= 10;
+    for (std::uint64_t ten = 10, power = 1; power < 20; ++power, ten *= 10)
         values.insert(values.end(), {ten - 1, ten, ten + 1});
-    }
     std::mt19937_64 random(2026);
     for (int i = 0; i < 100000; ++i)
         values.push_back(random() >> random() % 64);
@@ -163,20 +160,21 @@ TEST(Differential, ATextCutOffKeepsWhatFitsAndEndsItsLine)
     EXPECT_EQ(std::string(text.data()).substr(filler.size()), "12\n");
 }
 
-// Each class of characters, as a character, a word and a vector of the
-// program see it, is the C library's in the "C" locale, for every byte.
-TEST(Differential, CharacterClassesAreTheCLibrarys)
+// A path, as SARIF's URI reference, on a system of POSIX paths and on Windows.
+TEST(Differential, PathsAreUriReferencesOnEitherSystem)
 {
-    using namespace vectors;
-    for (int c = 0; c < 256; ++c) {
-        const bool space = std::isspace(c) != 0, digit = std::isdigit(c) != 0, sign = c == '+' || c == '-';
-        const Bytes bytes = Bytes{} + static_cast<unsigned char>(c);
-        const char ch = static_cast<char>(c);
-        EXPECT_EQ(std::make_tuple(isSpace(ch), isDigit(ch), isSign(ch),
-                                  spaceBytes(kOnes * c), digitBytes(kOnes * c), maskBits(spaceBytes(bytes)),
-                                  maskBits(digitBytes(bytes)), maskBits(signBytes(bytes))),
-                  std::make_tuple(space, digit, sign, kHighBits * space, kHighBits * digit, 0xFFFFu * space,
-                                  0xFFFFu * digit, 0xFFFFu * sign)) << c;
+    const std::tuple<const char*, bool, const char*> cases[] = {
+        {"/a b/c", false, "file:///a%20b/c"},       {"c:/x\\y", false, "c%3A/x%5Cy"},
+        {"\\\\s\\x", false, "%5C%5Cs%5Cx"},         {"C:\\d\\e.txt", true, "file:///C:/d/e.txt"},
+        {"a:/", true, "file:///a:/"},               {"Z:\\", true, "file:///Z:/"},
+        {"@:\\x", true, "%40%3A/x"},                {"[:\\x", true, "%5B%3A/x"},
+        {"C:x", true, "C%3Ax"},                     {"C:", true, "C%3A"},
+        {"\\\\srv\\share\\f", true, "file://srv/share/f"}, {"\\x/y", true, "file:///x/y"},
+    };
+    for (const auto& [path, windows, expected] : cases) {
+        Grown uri;
+        addUri(uri, path, windows);
+        EXPECT_EQ(std::string(uri.data(), uri.size()), expected) << path;
     }
 }
 
