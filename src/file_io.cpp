@@ -57,17 +57,15 @@ Fingerprint::Fingerprint(Kernel kernel) : kernel_(kernel) {}
 void Fingerprint::add(const char* bytes, std::size_t count)
 {
     total_ += count;
-    if (pendingCount_ > 0) {
-        const std::size_t taken = count < kChunk - pendingCount_ ? count : kChunk - pendingCount_;
-        std::memcpy(pending_ + pendingCount_, bytes, taken);
-        pendingCount_ += taken;
-        bytes += taken;
-        count -= taken;
-        if (pendingCount_ < kChunk)
-            return;
-        addChunks(pending_, 1);
-        pendingCount_ = 0;
-    }
+    // The chunk begun before is filled first (from none, a whole chunk).
+    const std::size_t taken = count < kChunk - pendingCount_ ? count : kChunk - pendingCount_;
+    std::memcpy(pending_ + pendingCount_, bytes, taken);
+    pendingCount_ += taken;
+    bytes += taken;
+    count -= taken;
+    if (pendingCount_ < kChunk)
+        return;
+    addChunks(pending_, 1);
     addChunks(bytes, count / kChunk);
     pendingCount_ = count % kChunk;
     std::memcpy(pending_, bytes + count - pendingCount_, pendingCount_);

@@ -315,7 +315,7 @@ bool findPrinted(const char* text, Word digits, Word zeros, Word signs, Word min
     // carry from the run's start through them clears them.
     const Word leading = zeros & ~(zeros + (runStarts & zeros)) & ~lastDigits;
     // Where each run's printed digits start, past its leading zeros.
-    Word starts = digits & ~leading & ((leading << 1) | runStarts) & ((Word{1} << length % 64) - 1);
+    Word starts = digits & ~leading & ((leading << 1) | runStarts) & ((Word{1} << length) - 1);
     // The same places for the runs after a minus, carried past the leading
     // zeros, when the value is not 0 (-0 prints as 0).
     const Word negative = (leading + ((minuses << 1) & runStarts)) & ~leading & ~zeros;
@@ -504,8 +504,8 @@ BlockResult convertBlock(const char* text, std::size_t available, OutputFile& ou
         const std::size_t before = result.converted;
         if (!convertSegment<skip, Isa>(text + result.converted, length, maps, out, result))
             break;
-        // A segment too short for a whole line grows, while it can.
-        if (result.converted == before && (chunks == kSegmentChunks || length < chunks * kChunk))
+        // A segment of no whole line holds no plain line, which is shorter than a chunk.
+        if (result.converted == before)
             break;
     }
     return result;

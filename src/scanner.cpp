@@ -2,6 +2,7 @@
 
 #include "vectors.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -117,7 +118,7 @@ int scanLongPiece(const char* text, const char* limit, int skip,
     for (int i = 0; i < skip + count; ++i) {
         p = scanInteger(text, p, limit, found, begin);
         if (p == nullptr)
-            return i < skip ? 0 : i - skip;
+            return std::max(i, skip) - skip;
         if (i >= skip)
             *fields[i - skip] = found.value;
     }

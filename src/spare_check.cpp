@@ -275,7 +275,7 @@ void checkPiece(CheckState& state, const LineBuffer& piece, bool endsFile, Piece
             note(report, Finding::HeadingWithData, 0);
     } else {
         report.dataPiece = ++state.dataPieces;
-        scanDataPiece(state, piece, endsFile && piece.text[piece.length - 1] != '\n', report);
+        scanDataPiece(state, piece, endsFile, report);
     }
     const ColumnCount where = state.lineColumns;  // (where the piece begins)
     countPiece(state, piece, endsFile, returnBefore, report);

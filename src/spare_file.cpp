@@ -139,7 +139,7 @@ ReadResult readLinePiece(InputFile& in, LineBuffer& line)
         if (in.available() == 0 && !in.refill())
             break;
         const std::size_t room = LineBuffer::kMaxPieceLength - length;
-        const std::size_t span = in.available() < room ? in.available() : room;
+        const std::size_t span = std::min(in.available(), room);
         const char* newline = static_cast<const char*>(std::memchr(in.data(), '\n', span));
         sawNewline = newline != nullptr;
         const std::size_t take = sawNewline ? static_cast<std::size_t>(newline + 1 - in.data()) : span;
