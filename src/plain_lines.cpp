@@ -59,11 +59,12 @@ static_assert(InputFile::kReadAhead >= kChunk + sizeof(Bytes));
 // The characters of a segment as bitmaps stored a byte at a time: bit j of
 // byte k stands for character 8 * k + j, on either byte order.  The word
 // after the last is zero, for the windows.
+constexpr std::size_t kMapBytes = (kSegmentChunks + 1) * sizeof(Word);
 struct SegmentMaps {
-    unsigned char digits[(kSegmentChunks + 1) * sizeof(Word)];
-    unsigned char zeros[(kSegmentChunks + 1) * sizeof(Word)];
-    unsigned char signs[(kSegmentChunks + 1) * sizeof(Word)];  // + and -, once mapSigns ran
-    unsigned char minuses[(kSegmentChunks + 1) * sizeof(Word)];  // - alone
+    unsigned char digits[kMapBytes];
+    unsigned char zeros[kMapBytes];
+    unsigned char signs[kMapBytes];  // + and -, once mapSigns ran
+    unsigned char minuses[kMapBytes];  // - alone
     // Where each newline of the segment stands, and the entries that the
     // flattening writes regardless.
     unsigned ends[kSegment + 2];
@@ -504,8 +505,8 @@ BlockResult convertBlock(const char* text, std::size_t available, OutputFile& ou
         const std::size_t before = result.converted;
         if (!convertSegment<skip, Isa>(text + result.converted, length, maps, out, result))
             break;
-        // A segment of no whole line holds no plain line, which is shorter than a chunk.
-        if (result.converted == before)
+        // A segment too short for a whole line grows, while it can.
+        if (result.converted == before && (chunks == kSegmentChunks || length < chunks * kChunk))
             break;
     }
     return result;
