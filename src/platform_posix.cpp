@@ -302,7 +302,7 @@ char* openFolderOfFile(const char* path, FileHandle& folder)
 {
     constexpr int kMostLinks = 40;
     char* name = ::strdup(path);  // the path, then each link's text
-    char text[4096];  // more than any system's longest link
+    char text[4096];  // a link's text; one that fills it (FUSE's may, on 64 KiB pages) is refused
     for (int links = 0; name != nullptr; ++links) {
         char* within = folderOf(name);
         const int fd = within == nullptr ? -1 : openAtRetrying(folder.isOpen() ? folder.fd() : AT_FDCWD, within,
@@ -319,8 +319,10 @@ char* openFolderOfFile(const char* path, FileHandle& folder)
             std::free(name);
             return found;
         }
-        errno = length == -1 ? errno : ELOOP;
-        if (length == -1 || links == kMostLinks)
+        if (length == -1)
+            break;
+        errno = links == kMostLinks ? ELOOP : ENAMETOOLONG;  // should the walk end here
+        if (links == kMostLinks || static_cast<std::size_t>(length) == sizeof text)
             break;
         std::free(name);
         name = ::strndup(text, static_cast<std::size_t>(length));
