@@ -374,8 +374,10 @@ Grown::~Grown()
 
 Grown& Grown::add(const char* bytes, std::size_t count)
 {
-    if (size_ + count + 1 > capacity_) {
-        const std::size_t capacity = 2 * (size_ + count + 1);
+    if (count == 0)
+        return *this;
+    if (size_ + count > capacity_) {
+        const std::size_t capacity = 2 * (size_ + count);
         char* const grown = failed_ ? nullptr : static_cast<char*>(std::realloc(bytes_, capacity));
         if (grown == nullptr) {
             failed_ = true;
@@ -386,7 +388,6 @@ Grown& Grown::add(const char* bytes, std::size_t count)
     }
     std::memcpy(bytes_ + size_, bytes, count);
     size_ += count;
-    bytes_[size_] = '\0';
     return *this;
 }
 

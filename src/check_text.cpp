@@ -301,15 +301,9 @@ Text& Text::number(std::uint64_t value)
     const int bits = 64 - std::countl_zero(value | 1);
     const auto below = static_cast<std::size_t>(bits * 1233 >> 12);  // 1233 / 4096: log10(2), a little over
     const std::size_t count = below + ((value | 1) >= kTens[below]);
-    if (count > sizeof bytes_ - 1 - used_) {
-        char digits[20];
-        putDigits(digits, count, value);
-        return add(digits, count);  // its first digits, as many as fit
-    }
-    putDigits(bytes_ + used_, count, value);
-    used_ += count;
-    bytes_[used_] = '\0';
-    return *this;
+    char digits[20];
+    putDigits(digits, count, value);
+    return add(digits, count);  // its first digits, as many as fit
 }
 
 Text& Text::signedNumber(std::int64_t value)

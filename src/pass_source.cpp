@@ -17,10 +17,10 @@ SpoolEnd copyStream(const FileHandle& from, FileHandle& to, InputFile& in, Outpu
     SpoolEnd end = SpoolEnd::Done;
     while (end == SpoolEnd::Done) {
         const std::ptrdiff_t got = readSome(from, block, InputFile::kBlockSize);
-        if (got == 0)
-            break;
         if (got < 0)
             end = SpoolEnd::ReadFailed;
+        else if (got == 0)
+            break;
         else if (!out.put(block, static_cast<std::size_t>(got)))
             end = SpoolEnd::WriteFailed;
     }

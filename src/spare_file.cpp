@@ -131,7 +131,7 @@ std::size_t formatSpareRecord(const SpareRecord& record, char* out)
 
 ReadResult readLinePiece(InputFile& in, LineBuffer& line)
 {
-    if (in.available() > 0 && readShortPiece(in, line))
+    if (readShortPiece(in, line))
         return ReadResult::Piece;
     std::size_t length = 0;
     bool sawNewline = false;
