@@ -61,7 +61,7 @@ public:
     {
         const int fd = fd_;
         fd_ = -1;
-        return fd < 0 || closeFile(fd);
+        return fd == -1 || closeFile(fd);
     }
 
 private:

@@ -85,10 +85,11 @@ int ownDescriptor(const char* path)
             digits = path + std::strlen(prefix);
     if (std::strcmp(path, "/dev/stdin") == 0)
         digits = "0";
-    if (digits == nullptr || *digits < '0' || *digits > '9')
+    if (digits == nullptr)
         return -1;
-    // (A path that names no open descriptor is no file; one with more after
-    // the digits is no FIFO or socket.)
+    // (A path that names no open descriptor is no file, nor one whose digits
+    // the system does not take as a number, with a sign or a leading zero;
+    // one with more after the digits is no FIFO or socket.)
     const long fd = std::strtol(digits, nullptr, 10);
     struct stat named, open;
     if (::stat(path, &named) != 0 || ::fstat(static_cast<int>(fd), &open) != 0 || open.st_dev != named.st_dev ||
@@ -182,7 +183,7 @@ FileHandle openForReading(const char* path)
         if (::stat(path, &info) == 0 && S_ISREG(info.st_mode))
             fd = openRetrying(path, O_RDONLY);
     }
-    if (fd >= 0)
+    if (fd != -1)
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);  // reads wait for data
     return FileHandle(fd);
 }
@@ -212,12 +213,12 @@ FileHandle openStream(const char* path)
     // A stream that the process holds open is taken as it is: opening its
     // name again would wait for a FIFO's new writer, or fail on a socket.
     const int own = ownDescriptor(path);
-    const int fd = own >= 0 ? ::fcntl(own, F_DUPFD_CLOEXEC, 0) : openRetrying(path, O_RDONLY);
+    const int fd = own != -1 ? ::fcntl(own, F_DUPFD_CLOEXEC, 0) : openRetrying(path, O_RDONLY);
 #ifdef F_SETPIPE_SZ
     // A pipe of Linux holds 64 KiB; the most it may hold without privileges,
     // 1 MiB by default, takes a quarter of the reads and of the waits on the
     // writer.  (A mere wish: where it fails, the pipe stays as it was.)
-    if (fd >= 0)
+    if (fd != -1)
         ::fcntl(fd, F_SETPIPE_SZ, 1 << 20);
 #endif
     return FileHandle(fd);
@@ -265,7 +266,7 @@ FileHandle openSpool(const char* folder)
 #ifdef O_TMPFILE
     // A file that never has a name, where the file system can make one.
     const int fd = openRetrying(folder, O_RDWR | O_TMPFILE | O_EXCL);
-    if (fd >= 0 || !makesNoUnnamedFiles(errno))
+    if (fd != -1 || !makesNoUnnamedFiles(errno))
         return FileHandle(fd);
 #endif
     FileHandle spool = openUnnamedFile(folder);
@@ -308,7 +309,7 @@ char* openFolderOfFile(const char* path, FileHandle& folder)
         const int fd = within == nullptr ? -1 : openAtRetrying(folder.isOpen() ? folder.fd() : AT_FDCWD, within,
                                                                 O_RDONLY | O_DIRECTORY);
         std::free(within);
-        if (fd < 0)
+        if (fd == -1)
             break;
         folder = FileHandle(fd);
         const char* slash = std::strrchr(name, '/');
@@ -428,7 +429,7 @@ int makeNamedFile(int folder, char* name)
         nameFor(name, attempt);
         const HeldSignals held;
         const int fd = openAtRetrying(folder, name, O_WRONLY | O_CREAT | O_EXCL, 0600);
-        if (fd >= 0) {
+        if (fd != -1) {
             removeOnSignal(folder, name);
             return fd;
         }
@@ -492,11 +493,13 @@ bool carryAttributes(int to, int from, mode_t& mode)
     const ssize_t size = ::flistxattr(from, nullptr, 0);
     if (size < 0 && errno != ENOTSUP)
         return false;
-    char* names = static_cast<char*>(std::malloc(std::max<std::size_t>(static_cast<std::size_t>(std::max<ssize_t>(size, 0)), 1)));
-    char* value = static_cast<char*>(std::malloc(kLargestValue));
+    // One block: a value, then the names.
+    const std::size_t namesSize = static_cast<std::size_t>(std::max<ssize_t>(size, 0));
+    char* const value = static_cast<char*>(std::malloc(kLargestValue + namesSize));
+    char* const names = value + kLargestValue;
     // (Names added since the first call make the list too long for it.)
-    const ssize_t listed = size <= 0 || names == nullptr ? 0 : ::flistxattr(from, names, static_cast<std::size_t>(size));
-    bool read = names != nullptr && value != nullptr && listed >= 0, listCarried = false;
+    const ssize_t listed = size <= 0 || value == nullptr ? 0 : ::flistxattr(from, names, namesSize);
+    bool read = value != nullptr && listed >= 0, listCarried = false;
     for (const char* name = names; read && name < names + listed; name += std::strlen(name) + 1) {
         const ssize_t length = ::fgetxattr(from, name, value, kLargestValue);
         const bool list = std::strcmp(name, kAccessList) == 0;
@@ -506,7 +509,7 @@ bool carryAttributes(int to, int from, mode_t& mode)
             mode &= ~S_IRWXG | groupRights(reinterpret_cast<unsigned char*>(value), static_cast<std::size_t>(length));
         listCarried = listCarried || (list && carried);
     }
-    std::free(names), std::free(value);
+    std::free(value);
     return read && (listCarried || ::fremovexattr(to, kAccessList) == 0 || errno == ENODATA || errno == ENOTSUP);
 }
 #else
@@ -638,13 +641,13 @@ FileHandle Replacement::open(const char* path, const FileHandle& existing, int& 
 #ifdef O_TMPFILE
     // A file without a name, until it is whole, where the file system can.
     fd = openAtRetrying(folder_.fd(), ".", O_WRONLY | O_TMPFILE, 0600);
-    const bool unnamed = fd >= 0 || !makesNoUnnamedFiles(errno);
+    const bool unnamed = fd != -1 || !makesNoUnnamedFiles(errno);
 #else
     const bool unnamed = false;
 #endif
     if (!unnamed && (name_ = static_cast<char*>(std::malloc(kNameSize))) != nullptr) {
         fd = makeNamedFile(folder_.fd(), name_);
-        if (fd < 0)
+        if (fd == -1)
             std::free(std::exchange(name_, nullptr));
     }
     error = fd == -1 ? errno : 0;
