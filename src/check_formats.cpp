@@ -61,7 +61,7 @@ void addJson(Sink& text, std::string_view bytes)
             ++i;
             continue;
         }
-        const std::size_t length = c < 0x80 ? 0 : utf8Length(at + i, bytes.size() - i);
+        const std::size_t length = (c & 0x80) != 0 ? utf8Length(at + i, bytes.size() - i) : 0;
         if (length > 0) {
             i += length;
             continue;

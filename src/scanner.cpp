@@ -197,11 +197,9 @@ int scanPiece(const char* text, std::size_t length, const char* limit, int skip,
 
 int scanIntegers(const char* text, const char* limit, ScannedInteger* integers, int count, ScanStopPoint* stop)
 {
-    if (limit - text >= static_cast<std::ptrdiff_t>(kScanReadable)) {
-        const int read = scanWindowIntegers(text, limit, integers, count, stop);
-        if (read >= 0)
-            return read;
-    }
+    const int read = scanWindowIntegers(text, limit, integers, count, stop);
+    if (read >= 0)
+        return read;
     const char* p = text;
     const char* begin;
     for (int i = 0; i < count; ++i) {

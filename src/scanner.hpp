@@ -66,7 +66,7 @@ inline vectors::Word tenDigitEnds(vectors::Word digits, vectors::Word lastDigits
 // How many characters the scanner classifies at once, and how many it may
 // read or write from the start of a text shorter than that.
 constexpr std::size_t kScanWindow = 64;
-constexpr std::size_t kScanReadable = kScanWindow + 16;
+constexpr std::size_t kScanReadable = kScanWindow + sizeof(vectors::Bytes);
 
 // The classes of the characters of one chunk of kScanWindow characters, as
 // bitmaps, bit i for character i: the one classifier of many characters at
@@ -147,8 +147,8 @@ struct ScanStopPoint {
 // Reads up to count integers of the piece at text into integers, one after
 // the other, as scanPiece reads them; returns how many it read, and, when
 // fewer than count, says in stop (unless nullptr) where and why it stopped.
-// The piece must end in NUL, and every character from text up to limit
-// must be readable.
+// The piece must end in NUL, and every character from text up to limit,
+// at least kScanReadable characters after text, must be readable.
 int scanIntegers(const char* text, const char* limit, ScannedInteger* integers, int count,
                  ScanStopPoint* stop = nullptr);
 

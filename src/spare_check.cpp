@@ -11,6 +11,7 @@
 #include <bit>
 #include <cstring>
 #include <iterator>
+#include <string_view>
 
 namespace {
 
@@ -216,7 +217,7 @@ void countPiece(CheckState& state, const LineBuffer& piece, bool endsFile, bool 
     }
     state.trailing = {};
     if (state.linePieces > 1) {
-        const bool crlf = newline && piece.length > 1 && piece.text[piece.length - 2] == '\r';
+        const bool crlf = newline && std::string_view(piece.text, piece.length).ends_with("\r\n");
         report.longLine = {state.line, state.lineLength, state.linePieces, state.lineHeadingPieces, newline,
                            crlf || (newline && piece.length == 1 && returnBefore), endsFile};
         report.list[report.findings++] = {Finding::LongLine, 1, 1, 0};

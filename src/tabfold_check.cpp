@@ -15,6 +15,7 @@
 #include "spare_check.hpp"
 #include "spare_file.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
@@ -457,7 +458,7 @@ int main(int argc, char* argv[])
     int status = kStatusClean;
     for (int i = 0; i < files && status != kStatusLost && !out.failed; ++i) {
         const int checked = checkFile(out, args[i], options);
-        status = checked > status || checked == kStatusLost ? checked : status;
+        status = checked == kStatusLost ? checked : std::max(status, checked);
     }
     if (!out.finish() || status == kStatusLost) {
         printError("%s", "tabfold-check: can not write standard output\n");
