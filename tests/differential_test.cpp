@@ -164,7 +164,7 @@ TEST(Differential, ATextCutOffKeepsWhatFitsAndEndsItsLine)
 TEST(Differential, PathsAreUriReferencesOnEitherSystem)
 {
     const std::tuple<const char*, bool, const char*> cases[] = {
-        {"/a b/c", false, "file:///a%20b/c"},       {"c:/x\\y", false, "c%3A/x%5Cy"},
+        {"/a b/c", false, "file:///a%20b/c"},       {"c:/x\\y", false, "c%3A/x%5Cy"}, {"Aa%0_~9zZ-.", false, "Aa%250_~9zZ-."},
         {"\\\\s\\x", false, "%5C%5Cs%5Cx"},         {"C:\\d\\e.txt", true, "file:///C:/d/e.txt"},
         {"a:/", true, "file:///a:/"},               {"Z:\\", true, "file:///Z:/"},
         {"@:\\x", true, "%40%3A/x"},                {"[:\\x", true, "%5B%3A/x"},
