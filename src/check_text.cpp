@@ -308,9 +308,10 @@ Text& Text::number(std::uint64_t value)
 
 Text& Text::signedNumber(std::int64_t value)
 {
-    if (value < 0)
+    const bool negative = value < 0;
+    if (negative)
         add("-");
-    return number(value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value));
+    return number(negative ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value));
 }
 
 Text& Text::character(char c)

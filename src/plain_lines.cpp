@@ -463,9 +463,8 @@ bool convertSegment(const char* text, std::size_t length, SegmentMaps& maps, Out
         other = mapSigns<Isa>(text, length, maps);
     // Only the lines before the first character that is neither a digit nor
     // whitespace (nor a sign, once mapped) can be plain.
-    const std::size_t clean = other < length
-        ? static_cast<std::size_t>(std::lower_bound(maps.ends, maps.ends + lines, other) - maps.ends)
-        : lines;
+    // (With none, other is length, past every newline: all lines.)
+    const auto clean = static_cast<std::size_t>(std::lower_bound(maps.ends, maps.ends + lines, other) - maps.ends);
     const std::size_t most = std::min(clean, kMostPlainLines);
     char* const room = out.reserve(most * kMaxRecordLineLength + kRecordLineSlack);
     if (room == nullptr) {

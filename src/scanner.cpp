@@ -146,8 +146,9 @@ int scanWindowIntegers(const char* text, const char* limit, ScannedInteger* inte
     for (; filled < count && starts != 0; ++filled, starts &= starts - 1) {
         const int start = std::countr_zero(starts);
         const int digits = std::countr_one(chunk.digits >> start);
-        const bool sign = start > 0 && isSign(text[start - 1]);
-        const bool negative = sign && text[start - 1] == kMinus;
+        // (The maps moved one place on: the character before the start.)
+        const bool sign = (chunk.signs << 1) >> start & 1;
+        const bool negative = (chunk.minuses << 1) >> start & 1;
         // (Within the window, eight characters past any digit are readable.)
         const Word magnitude = digits <= 8 ? digitsValue(wordAt(text + start), digits)
                                            : magnitudeOf(text + start, digits, limit);

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <limits>
 
 // How "%d" reads the digits of an integer, for the scanner and the
@@ -88,7 +89,8 @@ inline ChunkClasses classifyChunk(const char* p)
 {
     using namespace vectors;
     ChunkClasses chunk;
-    for (std::size_t at = 0; at < kScanWindow; at += sizeof(Bytes)) {
+    static_assert(kScanWindow == 4 * sizeof(Bytes));
+    for (const std::size_t at : {0 * sizeof(Bytes), 1 * sizeof(Bytes), 2 * sizeof(Bytes), 3 * sizeof(Bytes)}) {
         const Bytes bytes = bytesAt(p + at);
         const ByteMask digit = digitBytes(bytes), space = spaceBytes(bytes), sign = signBytes(bytes);
         const ByteMask carriageReturn = bytes == '\r';
