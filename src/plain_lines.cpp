@@ -221,7 +221,7 @@ template <int skip>
 bool findFields(Word digits, unsigned length, Fields& fields)
 {
     // (For a line too long to be plain, the mask means nothing.)
-    Word starts = digits & ~(digits << 1) & ((Word{1} << std::min(length, kLongestPlainLine)) - 1);
+    Word starts = digits & ~(digits << 1) & ((Word{1} << (length & 63)) - 1);
     for (int i = 0; i < skip; ++i)
         starts &= starts - 1;
     unsigned wide = 0;  // at least 16 when a count passes 8
@@ -335,7 +335,7 @@ bool findPrinted(const char* text, Word digits, Word zeros, Word signs, Word min
     // The starts, all within the line, come in order: when there is a third
     // (not 64), all are there.
     const bool found = place != 64;
-    const Word passed = signs & ((Word{1} << std::min(start + count, kLongestPlainLine)) - 1);
+    const Word passed = signs & ((Word{1} << ((start + count) & 63)) - 1);
     return found & ((passed & ~(digits >> 1)) == 0);
 }
 
