@@ -551,6 +551,8 @@ TEST_F(Tabfold, ReplacesInPlaceWholeOrRefusesWithTheReason)
         // A name beside that another file has (a run killed before, of the same number) is passed over.
         {"name-beside-taken", "cp old.txt f", stream("f", "sh -c 'touch .tabfold-$$-0 && exec \"$0\" \"$@\"'"),
          "cat f; rm .tabfold-*-0", announced("/dev/stdin", "f"), 0, converted},
+        {"every-name-beside-taken", "cp old.txt f", stream("f", "sh -c 'for i in $(seq 0 99); do touch .tabfold-$$-$i; "
+         "done && exec \"$0\" \"$@\"'"), "cat f; rm .tabfold-*", refused("f", "f"), 255, whole},
         {"name-beside-taken-on-fuse", "cp old.txt fuse/f", stream("fuse/f", "sh -c 'touch fuse/.tabfold-$$-0 && exec "
          "\"$0\" \"$@\"'"), "cat fuse/f; rm fuse/.tabfold-*-0", announced("/dev/stdin", "fuse/f"), 0, converted, "fuse"},
         // What the system would refuse to rename over is refused first.
