@@ -6,20 +6,21 @@
 
 namespace {
 
-// The message of each failure, in the order of Failure.
+// The message of each failure, in the order of Failure, without the
+// newline that ends its line.
 constexpr const char* kMessages[] = {
-    "can not open %s\n",
-    "can not open %s: not a regular file\n",
-    "can not open %s: it is the old spare file\n",
-    "can not open %s: it is locked by another program\n",
-    "can not open %s: it changed during the conversion\n",
-    "can not read %s\n",
-    "can not read %s: it changed during the conversion\n",
-    "can not spool the old spare file in %s\n",
-    "can not write %s\n",
-    "can not write beside %s\n",
-    "can not write %s: another program replaced it during the conversion\n",
-    "not enough memory to convert %s\n",
+    "can not open %s",
+    "can not open %s: not a regular file",
+    "can not open %s: it is the old spare file",
+    "can not open %s: it is locked by another program",
+    "can not open %s: it changed during the conversion",
+    "can not read %s",
+    "can not read %s: it changed during the conversion",
+    "can not spool the old spare file in %s",
+    "can not write %s",
+    "can not write beside %s",
+    "can not write %s: another program replaced it during the conversion",
+    "not enough memory to convert %s",
 };
 static_assert(std::size(kMessages) == static_cast<std::size_t>(Failure::OutOfMemory) + 1);
 

@@ -30,7 +30,8 @@ struct Refusal {
     int error = 0;
 };
 
-// The message of the failure: a printf format with one %s, for a path.
+// The message of the failure: a printf format with one %s, for a path,
+// without the newline that ends it.
 const char* messageOf(Failure failure);
 
 // True when both descriptions are of one file, whatever paths led to it.

@@ -35,17 +35,8 @@ constexpr int kStatusCannotWrite = 255;
 // system's error number when there is one; returns its exit status.
 int report(Failure failure, const char* path, int error = 0)
 {
-    const char* message = messageOf(failure);
-    char format[80];  // the message without its newline, before the reason
-    const std::size_t length = std::strlen(message) - 1;
-    if (error == 0 || length >= sizeof format) {
-        printMessage(message, path);
-    } else {
-        std::memcpy(format, message, length);
-        format[length] = '\0';
-        printMessage(format, path);
-        printMessage(": %s\n", reasonOf(error));
-    }
+    printMessage(messageOf(failure), path);
+    printMessage(error == 0 ? "%s\n" : ": %s\n", error == 0 ? "" : reasonOf(error));
     return failure == Failure::CannotWrite ? kStatusCannotWrite : kStatusCannotConvert;
 }
 

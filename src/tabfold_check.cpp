@@ -91,11 +91,10 @@ struct Output {
 // gcc form's); returns the status.
 int complain(Output& out, Failure failure, const char* path, int error = 0)
 {
-    const char* message = messageOf(failure);  // "... %s ...\n", a path for %s
+    const char* message = messageOf(failure);  // "... %s ...", a path for %s
     const char* const hole = std::strstr(message, "%s");
     Text text;
-    text.add(message, static_cast<std::size_t>(hole - message)).add(path);
-    text.add(hole + 2, std::strlen(hole + 2) - 1);  // less the newline
+    text.add(message, static_cast<std::size_t>(hole - message)).add(path).add(hole + 2);
     if (error != 0)
         text.literal(": ").add(reasonOf(error));
     Text line;
