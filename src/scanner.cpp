@@ -166,9 +166,7 @@ std::size_t copyShortPiece(const char* from, std::size_t available, char* to)
 {
     for (std::size_t at = 0; at < kScanWindow && at < available; at += sizeof(Bytes)) {
         const Bytes bytes = bytesAt(from + at);
-        Word newlines = maskBits(bytes == '\n');
-        if (available - at < sizeof(Bytes))
-            newlines &= (Word{1} << (available - at)) - 1;
+        const Word newlines = maskBits(bytes == '\n');
         if (newlines == 0) {
             std::memcpy(to + at, &bytes, sizeof bytes);
             continue;

@@ -110,8 +110,9 @@ inline ChunkClasses classifyChunk(const char* p)
 // Copies the piece at from, of which available characters are valid, to to,
 // when it ends with a newline among its first kScanWindow characters: the
 // piece, then at least one NUL.  Returns its length, or 0 when it does not
-// end there.  from must have kScanWindow characters readable, and to room
-// for kScanReadable.
+// end there.  from must have kScanWindow characters readable, none of
+// those past the available ones a newline (an input block's read-ahead
+// is zeros), and to room for kScanReadable.
 std::size_t copyShortPiece(const char* from, std::size_t available, char* to);
 
 // Scans the piece of length characters at text as sscanf would with skip +
