@@ -38,12 +38,10 @@ SpoolEnd moveStream(const FileHandle& from, FileHandle& to, InputFile& in, Outpu
     constexpr std::size_t kMoveSize = 1 << 20;  // as much as a pipe holds
     for (;;) {
         const std::ptrdiff_t moved = moveFromStream(from, to, kMoveSize);
-        if (moved == 0)
-            return SpoolEnd::Done;
         if (moved == kCannotMove)
             return copyStream(from, to, in, out);
-        if (moved < 0)
-            return SpoolEnd::WriteFailed;
+        if (moved <= 0)
+            return moved == 0 ? SpoolEnd::Done : SpoolEnd::WriteFailed;
     }
 }
 

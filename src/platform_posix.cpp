@@ -17,6 +17,7 @@
 #endif
 #include <unistd.h>
 #include <algorithm>
+#include <tuple>
 #include <utility>
 
 namespace {
@@ -526,8 +527,8 @@ bool carryAttributes(int, int, mode_t&)
 // file did not grant.  False when that cannot be.
 bool carryMetadata(int to, int from, const struct stat& replaced)
 {
-    const bool grouped = ::fchown(to, replaced.st_uid, replaced.st_gid) == 0 ||
-                         ::fchown(to, static_cast<uid_t>(-1), replaced.st_gid) == 0;
+    if (::fchown(to, replaced.st_uid, replaced.st_gid) != 0)
+        std::ignore = ::fchown(to, static_cast<uid_t>(-1), replaced.st_gid);  // the group alone (what is kept, fstat tells)
     struct stat made;
     mode_t mode = replaced.st_mode & 07777;
     if (::fstat(to, &made) != 0 || !carryAttributes(to, from, mode))
@@ -535,7 +536,7 @@ bool carryMetadata(int to, int from, const struct stat& replaced)
     // Another owner or group gets no set-id bit, and the group none of the
     // rights that the file's own had.
     mode &= made.st_uid == replaced.st_uid ? 07777 : ~S_ISUID;
-    mode &= grouped && made.st_gid == replaced.st_gid ? 07777 : ~(S_ISGID | S_IRWXG);
+    mode &= made.st_gid == replaced.st_gid ? 07777 : ~(S_ISGID | S_IRWXG);
     ::fchmod(to, mode);  // (where it fails, the check below tells)
     return ::fstat(to, &made) == 0 && (made.st_mode & 07777 & ~mode) == 0;
 }
@@ -668,10 +669,11 @@ Commit Replacement::commit(FileHandle file, FileHandle existing)
             std::free(std::exchange(name_, nullptr));
         if (name_ != nullptr && file.close())
             end = putInPlace(folder_.fd(), name_, target_, replaced);
-        if (name_ != nullptr && end != Commit::Done)
-            ::unlinkat(folder_.fd(), name_, 0);
-        if (name_ != nullptr)
+        if (name_ != nullptr) {
+            if (end != Commit::Done)
+                ::unlinkat(folder_.fd(), name_, 0);
             removeOnSignal(-1, nullptr);
+        }
         std::free(std::exchange(name_, nullptr));  // the new spare file's name now, or gone
     }
     const bool flushed = end == Commit::Done && flushFolder(folder_.fd());
