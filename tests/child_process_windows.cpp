@@ -66,7 +66,7 @@ int runChild(const std::vector<std::string>& command, const std::filesystem::pat
         words.erase(words.begin());
     }
     const bool inCmd = words[0] == "cmd";
-    const std::wstring line = inCmd ? cmdLine(words) : quoted(words.begin(), words.end());
+    std::wstring line = inCmd ? cmdLine(words) : quoted(words.begin(), words.end());  // (CreateProcessW writes it)
     STARTUPINFOW start{};
     start.cb = sizeof start;
     if (third != INVALID_HANDLE_VALUE) {
@@ -83,8 +83,7 @@ int runChild(const std::vector<std::string>& command, const std::filesystem::pat
     start.hStdOutput = inheritedFile(outPath);
     start.hStdError = inheritedFile(errPath);
     PROCESS_INFORMATION child{};
-    std::wstring mutableLine = line;
-    const bool started = CreateProcessW(inCmd ? nullptr : utf8Path(words[0]).c_str(), mutableLine.data(),
+    const bool started = CreateProcessW(inCmd ? nullptr : utf8Path(words[0]).c_str(), line.data(),
                                         nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(), &start, &child);
     CloseHandle(start.hStdOutput);
     CloseHandle(start.hStdError);

@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
