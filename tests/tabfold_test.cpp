@@ -605,6 +605,9 @@ TEST_F(Tabfold, ReplacesInPlaceWholeOrRefusesWithTheReason)
         // The signals of a fault too, which another program may send, end it with the same status.
         {"signals-take-a-named-file-beside-away", "ulimit -c 0 && cp old.txt fuse/t", "for s in" + faultNames +
          "; do " + injected("fuse/t", "fsync:signal=SIG$s") + "; echo $?; done", "cat fuse/t", faults, 0, whole, "fuse"},
+        // A signal that the run was started to ignore is ignored.
+        {"ignored-signal-stays-ignored", "cp old.txt fuse/i", "trap '' HUP; " + injected("fuse/i", "fsync:signal=SIGHUP"),
+         "cat fuse/i", announced("/dev/stdin", "fuse/i"), 0, converted, "fuse"},
         {"descriptor-of-a-deleted-file", "cp old.txt gone && exec 3<>gone && rm gone", stream("/dev/fd/3"), "true",
          announced("/dev/stdin", "/dev/fd/3") + "can not write beside /dev/fd/3: no such file\n", 5, ""},
     };
@@ -864,8 +867,8 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
     write("return-at-end.txt", "h\nh\n1 2 3 4 5 6\r");
     write("zeros.txt", "h\nh\n7 8\r\n");
     // Four letters and a sign, of two to four bytes; then the bytes of a surrogate and of a four-byte form past
-    // U+10FFFF, which UTF-8 has not.
-    const std::string oddName = "\xc2\xb5\xc4\x80\xce\xbb\xe0\xa4\x95\xf0\x9f\x93\x84\xed\xa0\x80\xf5\x80\x80\x80.txt";
+    // U+10FFFF, which UTF-8 has not; then a quote and a backslash.
+    const std::string oddName = "\xc2\xb5\xc4\x80\xce\xbb\xe0\xa4\x95\xf0\x9f\x93\x84\xed\xa0\x80\xf5\x80\x80\x80\"\\.txt";
     write(oddName, "h\nh\n");
     write("quotes.txt", "h\nh\n1 2 3 4 5 6\"\n1 2 3 4 5 6 \\\n");
     write("columns.txt", "h\nh\n1 2 3 4 5 6 \xc4\x80\xc2\xbf\t\xb0\xc2\xb0\xf5\x80\rx\n");  // a byte of no UTF-8 character is one
@@ -1026,7 +1029,7 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
         // The file's finding at line 1 before the heading's, which it holds; a finding before the first NUL
         // byte printed; a carriage return that ends the file ends no line.
         {"json-path-not-utf-8", {"-q", "--format=json", oddName}, "{\"type\":\"summary\",\"path\":\"\xc2\xb5\xc4\x80\xce\xbb"
-             "\xe0\xa4\x95\xf0\x9f\x93\x84\\u00ed\\u00a0\\u0080\\u00f5\\u0080\\u0080\\u0080.txt\",\"data_lines\":0,\"pieces\":0,\"lines_with_findings\":1,\"counts\":{\"short-line\":0,"
+             "\xe0\xa4\x95\xf0\x9f\x93\x84\\u00ed\\u00a0\\u0080\\u00f5\\u0080\\u0080\\u0080\\\"\\\\.txt\",\"data_lines\":0,\"pieces\":0,\"lines_with_findings\":1,\"counts\":{\"short-line\":0,"
              "\"sign-after-digit\":0,\"beyond-32-bits\":0,\"seventh-integer\":0,\"glued-sixth\":0,\"after-sixth\":0,"
              "\"cut-number\":0,\"long-line\":0,\"lone-return\":0,\"heading-with-data\":0,\"no-data-line\":1,\"not-text\":0}}\n",
          "", 1, {}, true},
