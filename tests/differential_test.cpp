@@ -130,7 +130,10 @@ TEST(Differential, LinesAtTheEdgesOfWindowsPiecesAndBlocks)
 
 // The check's numbers (lines, columns, values, counts) are written as
 // printf writes them: every power of ten and its neighbours, and many more.
-TEST(Differential, NumbersAreWrittenAsPrintfWritesThem)
+// A line that does not fit the check's text (a long path on Windows) keeps
+// its first characters, the first digits of a number among them, and still
+// ends with its newline, so that no finding runs into the next.
+TEST(Differential, NumbersAreWrittenAsPrintfWritesThemAndCutWhereTheTextEnds)
 {
     std::vector<std::uint64_t> values = {0, ~std::uint64_t{0}};
     for (std::uint64_t ten = 10, power = 1; power < 20; ++power, ten *= 10)
@@ -146,13 +149,6 @@ TEST(Differential, NumbersAreWrittenAsPrintfWritesThem)
         text.number(value).literal(" ").signedNumber(static_cast<std::int64_t>(value));
         ASSERT_STREQ(text.data(), expected);
     }
-}
-
-// A line that does not fit the check's text (a long path on Windows) keeps
-// its first characters, the first digits of a number among them, and still
-// ends with its newline, so that no finding runs into the next.
-TEST(Differential, ATextCutOffKeepsWhatFitsAndEndsItsLine)
-{
     const std::string filler(8191 - 3, 'x');
     Text text;
     text.add(filler).number(123456).literal(":").number(7).endLine();

@@ -23,7 +23,6 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kHeading = "        DS3\nN1  N2  LINK#\n";
-const std::string kUsage = "command syntax: tabfold spare2in1lineFile spare1in1lineFile \n";
 
 // An old spare file of many blocks, and what the left pass and the right
 // pass make of it.
@@ -267,7 +266,7 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
         {"date-past-2038", {"old.txt", "new.txt"}, "", 0, example, converted, On::Posix,
          {"sh", "-c", "touch -d 2300-01-01 old.txt && exec \"$0\" \"$@\""}},
         {"standard-input-closed", {"old.txt", "new.txt"}, "", 0, example, converted, On::Posix, {"sh", "-c", "exec \"$0\" \"$@\" <&-"}},
-        {"one-argument", {"old.txt"}, kUsage, 1},
+        {"one-argument", {"old.txt"}, "command syntax: tabfold spare2in1lineFile spare1in1lineFile \n", 1},
         {"missing-old", {"missing.txt", "created.txt"}, "can not open missing.txt\n", 5},
         {"folder-as-old", {"dir", "created.txt"}, "can not open dir: not a regular file\n", 5},
         {"pipe", {"/dev/stdin", "new.txt"}, "", 0, example, converted, On::Posix, piped, {}, "old.txt"},
@@ -795,7 +794,6 @@ TEST_F(Tabfold, ReportsEveryFailureAndChangeDuringTheConversion)
 TEST_F(Tabfold, ConvertsWholeOrTouchesNothingUnderAMemoryLimit)
 {
     const std::string example = read(EXAMPLES_DIR "/old-spare.txt");
-    const std::string announce = announced("old.txt", "new.txt");
     write("old.txt", example);
     for (int limit = 1500; limit <= 4000; limit += 100) {
         write("new.txt", "kept\n");
@@ -806,7 +804,7 @@ TEST_F(Tabfold, ConvertsWholeOrTouchesNothingUnderAMemoryLimit)
             runProgram(program, std::size(program), {"old.txt", "new.txt"}, {"sh", "-c", limited});
         EXPECT_TRUE(holds(read(at("new.txt")), status == 0 ? read(EXAMPLES_DIR "/new-spare.txt") : "kept\n")) << limit;
         // (Too little to load the program, it says nothing.)
-        EXPECT_TRUE(status == 0 || out.empty() || out == announce + "not enough memory to convert old.txt\n")
+        EXPECT_TRUE(status == 0 || out.empty() || out == announced("old.txt", "new.txt") + "not enough memory to convert old.txt\n")
             << limit << out.substr(0, 200);
     }
     EXPECT_TRUE(holds(read(at("old.txt")), example));
