@@ -362,6 +362,9 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
         {"same-size-and-time-read-interrupted", {"old.txt", "n.txt"}, "", 0, example, converted, On::Posix, {"sh", "-c",
          "tr 1 7 <old.txt >n.txt && touch -r old.txt n.txt && exec strace -o /dev/null -E ASAN_OPTIONS=detect_leaks=0 "
          "-P \"$(pwd -P)/old.txt\" -e trace=pread64 -e inject=pread64:error=EINTR:when=1 \"$0\" \"$@\""}},
+        {"copy-of-the-same-time-emptied-as-it-is-read", {"old.txt", "n.txt"}, "", 0, example, converted, On::Posix, {"sh", "-c",
+         "cp -p old.txt n.txt && exec strace -o /dev/null -E ASAN_OPTIONS=detect_leaks=0 -P \"$(pwd -P)/n.txt\" -e "
+         "trace=pread64 -e inject=pread64:retval=0:when=1 \"$0\" \"$@\""}},
         {"folder-as-new", {"old.txt", "dir"}, "can not open dir\n", 5},
         {"same-path", {"old.txt", "old.txt"}, "can not open old.txt: it is the old spare file\n", 5},
         {"other-case", {"old.txt", "OLD.TXT"}, "can not open OLD.TXT: it is the old spare file\n", 5, {}, {}, On::Windows},
