@@ -103,6 +103,8 @@ const char* reasonOf(int error)
         return "too many levels of symbolic links";
     case ENOMEM:
         return "not enough memory";
+    case EEXIST:
+        return "file exists";
     default:
         return "error number of the system's own";
     }
