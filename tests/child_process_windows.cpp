@@ -57,10 +57,10 @@ int runChild(const std::vector<std::string>& command, const std::filesystem::pat
         unsigned char flags[4] = {0, 0, 0, 0x01};  // FOPEN for 3 alone
         HANDLE handles[4];
     } __attribute__((packed)) block{};
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     if (words[0].starts_with("fd3=")) {
-        SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
         third = CreateFileW((folder / utf8Path(words[0].substr(4))).c_str(), GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_ALWAYS, 0, nullptr);
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_ALWAYS, 0, nullptr);
         block.handles[0] = block.handles[1] = block.handles[2] = INVALID_HANDLE_VALUE;
         block.handles[3] = third;
         words.erase(words.begin());
@@ -76,7 +76,6 @@ int runChild(const std::vector<std::string>& command, const std::filesystem::pat
     start.dwFlags = STARTF_USESTDHANDLES;
     start.hStdInput = INVALID_HANDLE_VALUE;
     HANDLE feed = INVALID_HANDLE_VALUE;
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     if (input != nullptr && (!CreatePipe(&start.hStdInput, &feed, &inherit, 0) ||
                              !SetHandleInformation(feed, HANDLE_FLAG_INHERIT, 0)))
         return 127;
