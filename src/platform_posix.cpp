@@ -17,7 +17,6 @@
 #endif
 #include <unistd.h>
 #include <algorithm>
-#include <tuple>
 #include <utility>
 
 namespace {
@@ -527,8 +526,11 @@ bool carryAttributes(int, int, mode_t&)
 // file did not grant.  False when that cannot be.
 bool carryMetadata(int to, int from, const struct stat& replaced)
 {
-    if (::fchown(to, replaced.st_uid, replaced.st_gid) != 0)
-        std::ignore = ::fchown(to, static_cast<uid_t>(-1), replaced.st_gid);  // the group alone (what is kept, fstat tells)
+    // (The group alone where the owner cannot be kept.  Only a change that
+    // did not fail tells that the group is the file's: in a user namespace,
+    // every group it does not map has the same number.)
+    const bool grouped = ::fchown(to, replaced.st_uid, replaced.st_gid) == 0 ||
+                         ::fchown(to, static_cast<uid_t>(-1), replaced.st_gid) == 0;
     struct stat made;
     mode_t mode = replaced.st_mode & 07777;
     if (::fstat(to, &made) != 0 || !carryAttributes(to, from, mode))
@@ -536,7 +538,7 @@ bool carryMetadata(int to, int from, const struct stat& replaced)
     // Another owner or group gets no set-id bit, and the group none of the
     // rights that the file's own had.
     mode &= made.st_uid == replaced.st_uid ? 07777 : ~S_ISUID;
-    mode &= made.st_gid == replaced.st_gid ? 07777 : ~(S_ISGID | S_IRWXG);
+    mode &= grouped && made.st_gid == replaced.st_gid ? 07777 : ~(S_ISGID | S_IRWXG);
     ::fchmod(to, mode);  // (where it fails, the check below tells)
     return ::fstat(to, &made) == 0 && (made.st_mode & 07777 & ~mode) == 0;
 }
