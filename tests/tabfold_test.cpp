@@ -270,7 +270,7 @@ TEST_F(Tabfold, ConvertsOrRefusesRealFilesUnderVerbatimPaths)
         {"missing-old", {"missing.txt", "created.txt"}, "can not open missing.txt\n", 5},
         {"folder-as-old", {"dir", "created.txt"}, "can not open dir: not a regular file\n", 5},
         {"pipe", {"/dev/stdin", "new.txt"}, "", 0, example, converted, On::Posix, piped, {}, "old.txt"},
-        {"empty-pipe", {"/dev/stdin", "new.txt"}, "", 0, "", kHeading, On::Posix, streamed(": | \"$0\" \"$@\""), {}, "old.txt"},
+        {"empty-pipe", {"/dev/stdin", "new.txt"}, "", 0, "", kHeading, On::Posix, streamed(": | TMPDIR= \"$0\" \"$@\""), {}, "old.txt"},  // (spooled in /tmp)
         {"socket", {"/dev/stdin", "new.txt"}, "", 0, example, converted, On::Posix, socket(false), {}, "old.txt"},
         {"non-blocking-socket", {"/dev/stdin", "new.txt"}, "", 0, example, converted, On::Posix, socket(true), {}, "old.txt"},
         // A stream read from the new spare file itself is read whole first.
@@ -454,14 +454,14 @@ TEST_F(Tabfold, ReplacesInPlaceWholeOrRefusesWithTheReason)
                                                              {"TRAP", 133}, {"SYS", 159}};
     if (std::size(emulated) == 1)
         faultSignals.insert(faultSignals.end(), {{"SEGV", 139}, {"BUS", 135}, {"RT_32", 192}});  // (SIGRTMAX)
-    // A processor without AVX2 but with the other features of the fast kernel, emulated where the program runs
-    // natively on x86-64 (qemu-user runs no sanitized program).
 // (A sanitized program needs /proc, which the row without it then keeps.)
 #if defined(__SANITIZE_ADDRESS__)
     const std::string hideProc;
 #else
     const std::string hideProc = "mount -t tmpfs none /proc && ";
 #endif
+    // A processor without AVX2 but with the other features of the fast kernel, emulated where the program runs
+    // natively on x86-64 (qemu-user runs no sanitized program).
 #if defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__)
     const std::string withoutAvx2 = std::size(emulated) == 1 ? "qemu-x86_64 -cpu max,-avx2" : "";
 #else
