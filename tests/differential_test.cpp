@@ -226,17 +226,18 @@ TEST(Differential, PlainLinesGoTheFastWay)
                                                      std::regex("(^|\\s)(\\d)"), "$1-$2");
         ASSERT_EQ(passQuietLines(state, (noisy + std::string(InputFile::kReadAhead, '\0')).c_str(), noisy.size()),
                   noisy.size()) << noisy;
-        // The check takes only the heading one piece at a time.
+        // The check takes only the heading one piece at a time, and a line
+        // that is not quiet and the line after it, before it tries again.
         std::FILE* oldFile = std::tmpfile();
         ASSERT_NE(oldFile, nullptr);
-        std::fputs(("h\nh\n" + block).c_str(), oldFile);
+        std::fputs(("h\nh\n7 8\n" + block).c_str(), oldFile);
         InputFile in(FileHandle(descriptorOf(oldFile)));
         CheckState whole;
         int pieces = 0;
         CheckVisitor counter{[&](const PieceReport&) { ++pieces; }, [](std::uint64_t, std::uint64_t) {}};
         ASSERT_EQ(checkOldSpareFile(in, whole, counter), CheckEnd::Done);
         std::fclose(oldFile);
-        ASSERT_EQ(pieces, 2) << block;
+        ASSERT_EQ(pieces, 4) << block;
     }
 }
 
