@@ -143,7 +143,7 @@ void keepTrailing(CheckState& state, const LineBuffer& piece, const PieceReport&
         trailing = report.cut;
     } else {
         trailing = {};
-        if (start > 0 && characters::isSign(piece.text[start - 1]))
+        if (first != piece.text && characters::isSign(first[-1]))
             trailing.sign = piece.text[--start];
         if (start == piece.length)
             return;

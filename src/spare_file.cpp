@@ -105,7 +105,8 @@ char* putLastField(char* out, std::int32_t value)
 }
 
 // The fast paths read a whole window from the block and the line buffer.
-static_assert(InputFile::kReadAhead >= kScanWindow && LineBuffer::kSize >= kScanReadable);
+static_assert(InputFile::kReadAhead >= kScanWindow);
+static_assert(LineBuffer::kSize >= kScanReadable);
 
 // readLinePiece when the piece ends with a newline among the first
 // kScanWindow characters of the block.
