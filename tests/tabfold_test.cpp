@@ -867,7 +867,7 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
     if (!kOnWindows)  // (whose names are UTF-16, which has no such bytes)
         write(oddName, "h\nh\n");
     write("quotes.txt", "h\nh\n1 2 3 4 5 6\"\n1 2 3 4 5 6 \\\n");
-    write("columns.txt", "h\nh\n1 2 3 4 5 6 \xc4\x80\xc2\xbf\t\xb0\xc2\xb0\xf5\x80\rx\n");  // a byte of no UTF-8 character is one
+    write("columns.txt", "h\nh\n1 2 3 4 5 6 \xc4\x80\xc2\xbf\xe0\xa4\x95\t\xb0\xc2\xb0\xf5\x80\rx\n");  // a byte of no UTF-8 character is one
     const std::string kCheckUsage = "usage: tabfold-check [-q] [--max-findings N] [--columns=display] "
                                     "[--format=gcc|json|sarif] [--]\n                     spare2in1lineFile...\n";
     // What the check prints of one file: its findings, then its summary.
@@ -1124,7 +1124,7 @@ TEST_F(Tabfold, CheckTellsWhatTheConversionDoesToEachLine)
     const auto [sarifStatus, sarif, sarifErrors] =
         runProgram(program, std::size(program), {"--format=sarif", "columns.txt", at("zeros.txt").string()});
     for (const std::string& told : std::vector<std::string>{"\"rules\": [\n        {\"id\": \"short-line\"", "\"results\": [\n        {\"ruleId\": \"",
-                                    "\"uri\": \"columns.txt\"}, \"region\": {\"startLine\": 3, \"startColumn\": 20}",
+                                    "\"uri\": \"columns.txt\"}, \"region\": {\"startLine\": 3, \"startColumn\": 21}",
                                     (kOnWindows ? "\"uri\": \"file:///" : "\"uri\": \"file://") + absolute})
         EXPECT_NE(sarif.find(told), std::string::npos) << told << "\n" << sarif;
     // Summaries kept for SARIF's end, more than a quarter of the output's buffer, go out after what came before,
