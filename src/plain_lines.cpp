@@ -408,13 +408,13 @@ using BlockResult = PlainRun;
 // Converts the lines of the segment at text from the line first on, up to
 // the first that is not plain or is at or past the first of them that may
 // not be (clean of the mapped lines); returns where it stopped, in lines and
-// in end and start.  When irregular, lines may hold signs too, mapped in
-// maps.signs and maps.minuses, and lines that are not plain are converted
-// as well; a line too long for its windows that has signs is left to the
-// scanner.
+// in end and start.  When irregular, lines that are not plain are converted
+// as well, and, where signs is true, lines may hold signs, mapped in
+// maps.signs and maps.minuses; a line too long for its windows that has
+// signs is left to the scanner.
 template <int skip, class Isa, bool irregular>
 std::size_t convertLines(const char* text, const SegmentMaps& maps, std::size_t first, std::size_t clean,
-                         char*& end, unsigned& start)
+                         bool signs, char*& end, unsigned& start)
 {
     const unsigned* newline = maps.ends + first;
     const unsigned* const last = maps.ends + clean;
@@ -425,12 +425,14 @@ std::size_t convertLines(const char* text, const SegmentMaps& maps, std::size_t 
             if (chars < kLongestPlainLine) {
                 // Not found: fewer than three integers, or a stray sign.
                 PrintedField printed[3];
-                if (!findPrinted<skip>(text + start, digits, windowAt(maps.zeros, start), windowAt(maps.signs, start),
-                                       windowAt(maps.minuses, start), chars, printed))
+                const Word signMap = signs ? windowAt(maps.signs, start) : 0;
+                const Word minuses = signs ? windowAt(maps.minuses, start) : 0;
+                if (!findPrinted<skip>(text + start, digits, windowAt(maps.zeros, start), signMap, minuses, chars,
+                                       printed))
                     break;
                 saturate(printed);
                 end = putPrintedLine<Isa>(end, printed);
-            } else if (nextBit(maps.signs, start, *newline, 0) != *newline ||
+            } else if ((signs && nextBit(maps.signs, start, *newline, 0) != *newline) ||
                        !putLongLine<skip>(end, text, maps, start, *newline)) {
                 break;  // a long line, read from the maps as far as it goes
             }
@@ -477,12 +479,11 @@ bool convertSegment(const char* text, std::size_t length, SegmentMaps& maps, Out
     // zeros skips, stops at the first that is not; the rest of the segment
     // then goes through the loop that takes the others too.
     const bool plain = !signs && !leadingZeros;
-    std::size_t line = plain ? convertLines<skip, Isa, false>(text, maps, 0, most, end, start) : 0;
-    if (line < most) {
-        if (!signs)
-            mapSigns<Isa>(text, length, maps);
-        line = convertLines<skip, Isa, true>(text, maps, line, most, end, start);
-    }
+    // (Without signs, the lines before other have none: their maps are
+    // not needed.)
+    std::size_t line = plain ? convertLines<skip, Isa, false>(text, maps, 0, most, false, end, start) : 0;
+    if (line < most)
+        line = convertLines<skip, Isa, true>(text, maps, line, most, signs, end, start);
     out.commit(static_cast<std::size_t>(end - room));
     // The last line converted begins after the newline before its own.
     if (line > 0)
