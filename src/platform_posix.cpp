@@ -715,10 +715,8 @@ Lock lockExclusively(const FileHandle& file)
 // time), with no earlier data to keep.
 bool emptyFile(const FileHandle& file)
 {
-    struct stat status;
-    if (::fstat(file.fd(), &status) == 0 && status.st_size == 0)
-        return true;
-    return ::ftruncate(file.fd(), 0) == 0;
+    FileFacts facts;
+    return (describeOpenFile(file, facts) && facts.size == 0) || ::ftruncate(file.fd(), 0) == 0;
 }
 
 namespace {
