@@ -239,6 +239,36 @@ bool findFields(Word digits, unsigned length, Fields& fields)
     return (fields.start[2] < length) & (wide < 16);
 }
 
+// Finds, as findFields does, the three integers after the first skip of a
+// line that may hold signs but no integer with a leading zero, seen
+// through its windows of digits, zeros, signs and minuses: each with the
+// minus before it when its value is not 0 (-0 prints as 0), the one sign
+// that printing the value keeps.  False also where a sign that the scan
+// passes over stands before no digit, where the scan would stop early.
+template <int skip>
+bool findSignedFields(Word digits, Word zeros, Word signs, Word minuses, unsigned length, Fields& fields)
+{
+    const Word runStarts = digits & ~(digits << 1);
+    // Without leading zeros, a run that starts with 0 is 0 itself.
+    const Word negative = (minuses << 1) & runStarts & ~zeros;
+    Word starts = runStarts & ((Word{1} << (length & 63)) - 1);
+    for (int i = 0; i < skip; ++i)
+        starts &= starts - 1;
+    unsigned wide = 0, start = 0, count = 0;  // wide at least 16 when a count passes 8
+    for (int i = 0; i < 3; ++i) {
+        // 64 when the line has no more, taken modulo 64 by the shifts.
+        start = static_cast<unsigned>(std::countr_zero(starts));
+        count = static_cast<unsigned>(std::countr_zero(~(digits >> start % 64)));
+        const auto minus = static_cast<unsigned>(negative >> start % 64 & 1);
+        wide |= count + 7;
+        starts &= starts - 1;
+        fields.start[i] = start - minus;
+        fields.count[i] = count + minus;
+    }
+    const Word passed = signs & ((Word{1} << ((start + count) & 63)) - 1);
+    return (start < length) & (wide < 16) & ((passed & ~(digits >> 1)) == 0);
+}
+
 // One integer as printing its value writes it: a minus or not, then count
 // digits from digits, which stay readable for a vector.
 struct PrintedField {
@@ -414,7 +444,7 @@ using BlockResult = PlainRun;
 // signs is left to the scanner.
 template <int skip, class Isa, bool irregular>
 std::size_t convertLines(const char* text, const SegmentMaps& maps, std::size_t first, std::size_t clean,
-                         bool signs, char*& end, unsigned& start)
+                         bool signs, bool leadingZeros, char*& end, unsigned& start)
 {
     const unsigned* newline = maps.ends + first;
     const unsigned* const last = maps.ends + clean;
@@ -423,15 +453,20 @@ std::size_t convertLines(const char* text, const SegmentMaps& maps, std::size_t 
         const Word digits = windowAt(maps.digits, start);
         if constexpr (irregular) {
             if (chars < kLongestPlainLine) {
-                // Not found: fewer than three integers, or a stray sign.
-                PrintedField printed[3];
+                const Word zeros = windowAt(maps.zeros, start);
                 const Word signMap = signs ? windowAt(maps.signs, start) : 0;
                 const Word minuses = signs ? windowAt(maps.minuses, start) : 0;
-                if (!findPrinted<skip>(text + start, digits, windowAt(maps.zeros, start), signMap, minuses, chars,
-                                       printed))
-                    break;
-                saturate(printed);
-                end = putPrintedLine<Isa>(end, printed);
+                Fields fields;
+                PrintedField printed[3];
+                if (!leadingZeros && findSignedFields<skip>(digits, zeros, signMap, minuses, chars, fields)) {
+                    end = putRecordLine<Isa>(end, text + start, fields);
+                } else {
+                    // Not found: fewer than three integers, or a stray sign.
+                    if (!findPrinted<skip>(text + start, digits, zeros, signMap, minuses, chars, printed))
+                        break;
+                    saturate(printed);
+                    end = putPrintedLine<Isa>(end, printed);
+                }
             } else if ((signs && nextBit(maps.signs, start, *newline, 0) != *newline) ||
                        !putLongLine<skip>(end, text, maps, start, *newline)) {
                 break;  // a long line, read from the maps as far as it goes
@@ -481,9 +516,9 @@ bool convertSegment(const char* text, std::size_t length, SegmentMaps& maps, Out
     const bool plain = !signs && !leadingZeros;
     // (Without signs, the lines before other have none: their maps are
     // not needed.)
-    std::size_t line = plain ? convertLines<skip, Isa, false>(text, maps, 0, most, false, end, start) : 0;
+    std::size_t line = plain ? convertLines<skip, Isa, false>(text, maps, 0, most, false, false, end, start) : 0;
     if (line < most)
-        line = convertLines<skip, Isa, true>(text, maps, line, most, signs, end, start);
+        line = convertLines<skip, Isa, true>(text, maps, line, most, signs, leadingZeros, end, start);
     out.commit(static_cast<std::size_t>(end - room));
     // The last line converted begins after the newline before its own.
     if (line > 0)
