@@ -415,20 +415,34 @@ bool printFields(const char* text, const SegmentMaps& maps, unsigned start, cons
 
 // Writes at out, and moves it past, the record line of the line of the
 // segment at text from start to end that is all digits and whitespace but
-// too long for its windows, read in windows.  False when the line has fewer
+// too long for its windows, read in windows, leadingZeros telling whether
+// an integer of the segment may have one.  False when the line has fewer
 // than three integers or is longer than a piece.  Only the loop over lines
 // that are not all plain has it.
-template <int skip>
-bool putLongLine(char*& out, const char* text, const SegmentMaps& maps, unsigned start, unsigned end)
+template <int skip, class Isa>
+bool putLongLine(char*& out, const char* text, const SegmentMaps& maps, unsigned start, unsigned end,
+                 bool leadingZeros)
 {
     Fields fields;
     if (end - start >= LineBuffer::kMaxPieceLength || !findLongFields<skip>(maps, start, end, fields))
         return false;
     PrintedField printed[3];
-    if (printFields(text, maps, start, fields, printed))
-        out = putPrintedLine<Baseline>(out, printed);
-    else
+    if (!leadingZeros) {
+        // With no sign and no leading zero, the digits are the value as
+        // printed but for the bounds of 32 bits, which eight never pass.
+        if (((fields.count[0] + 7) | (fields.count[1] + 7) | (fields.count[2] + 7)) < 16) {
+            out = putRecordLine<Isa>(out, text + start, fields);
+            return true;
+        }
+        for (int i = 0; i < 3; ++i)
+            printed[i] = PrintedField{text + start + fields.start[i], fields.count[i], 0};
+        saturate(printed);
+        out = putPrintedLine<Isa>(out, printed);
+    } else if (printFields(text, maps, start, fields, printed)) {
+        out = putPrintedLine<Isa>(out, printed);
+    } else {
         out += formatSpareRecord(recordOf(text + start, fields), out);
+    }
     return true;
 }
 
@@ -468,7 +482,7 @@ std::size_t convertLines(const char* text, const SegmentMaps& maps, std::size_t 
                     end = putPrintedLine<Isa>(end, printed);
                 }
             } else if ((signs && nextBit(maps.signs, start, *newline, 0) != *newline) ||
-                       !putLongLine<skip>(end, text, maps, start, *newline)) {
+                       !putLongLine<skip, Isa>(end, text, maps, start, *newline, leadingZeros)) {
                 break;  // a long line, read from the maps as far as it goes
             }
         } else {
