@@ -248,25 +248,31 @@ bool findFields(Word digits, unsigned length, Fields& fields)
 template <int skip>
 bool findSignedFields(Word digits, Word zeros, Word signs, Word minuses, unsigned length, Fields& fields)
 {
+    constexpr Word kPastEveryLine = ~(~Word{0} >> 1);  // the window's last bit
     const Word runStarts = digits & ~(digits << 1);
     // Without leading zeros, a run that starts with 0 is 0 itself.
     const Word negative = (minuses << 1) & runStarts & ~zeros;
-    Word starts = runStarts & ((Word{1} << (length & 63)) - 1);
+    Word starts = runStarts;  // those past the line's newline fail the test of the third
     for (int i = 0; i < skip; ++i)
         starts &= starts - 1;
-    unsigned wide = 0, start = 0, count = 0;  // wide at least 16 when a count passes 8
+    unsigned wide = 0;  // at least 16 when a count passes 8
+    Word third = 0;
     for (int i = 0; i < 3; ++i) {
-        // 64 when the line has no more, taken modulo 64 by the shifts.
-        start = static_cast<unsigned>(std::countr_zero(starts));
-        count = static_cast<unsigned>(std::countr_zero(~(digits >> start % 64)));
-        const auto minus = static_cast<unsigned>(negative >> start % 64 & 1);
+        // At the window's last bit when the window has no more.
+        const Word first = starts | kPastEveryLine;
+        const auto start = static_cast<unsigned>(std::countr_zero(first));
+        const auto count = static_cast<unsigned>(std::countr_zero(~(digits >> start)));
+        const auto minus = static_cast<unsigned>(negative >> start & 1);
         wide |= count + 7;
+        third = first & -first;
         starts &= starts - 1;
         fields.start[i] = start - minus;
         fields.count[i] = count + minus;
     }
-    const Word passed = signs & ((Word{1} << ((start + count) & 63)) - 1);
-    return (start < length) & (wide < 16) & ((passed & ~(digits >> 1)) == 0);
+    // The signs before the third integer's digits are passed over.
+    const Word passed = signs & (third - 1);
+    // The starts come in order: when the third lies in the line, all do.
+    return ((third >> length) == 0) & (wide < 16) & ((passed & ~(digits >> 1)) == 0);
 }
 
 // One integer as printing its value writes it: a minus or not, then count
