@@ -520,10 +520,10 @@ TEST_F(Tabfold, ReplacesInPlaceWholeOrRefusesWithTheReason)
          "# file: seconds/a\nuser.empty=\"\"\nuser.note=\"kept\"\n\n 664\n", "seconds", "setfacl getfacl setfattr getfattr"},
         {"attribute-added-while-listed", "cp old.txt seconds/l", injected("seconds/l", "flistxattr:delay_exit=1000000:"
          "when=1") + " & sleep 0.5; setfattr -n user.late -v x seconds/l; wait $!", "getfattr -d seconds/l", announced("/dev/stdin", "seconds/l"), 0, "", "seconds", "strace setfattr getfattr"},
-        {"acl-that-cannot-be-set-widens-nothing", "cp old.txt seconds/n && setfacl -m u:nobody:rw,g::r--,m::rw- seconds/n",
+        {"acl-that-cannot-be-set-widens-nothing", "cp old.txt seconds/n && setfacl -m u:nobody:rw,g::---,m::rw- seconds/n",
          injected("seconds/n", "fsetxattr:error=EOPNOTSUPP"),
          "getfacl -cp seconds/n; stat -c %a seconds/n", announced("/dev/stdin", "seconds/n"), 0,
-         "user::rw-\ngroup::r--\nother::r--\n\n644\n", "seconds", "strace setfacl getfacl"},
+         "user::rw-\ngroup::---\nother::r--\n\n604\n", "seconds", "strace setfacl getfacl"},
         {"mode-that-cannot-be-set-widens-nothing", "cp old.txt r && chmod 444 r", injected("r", "fchmod:error=EPERM"),
          "cat r; stat -c %a r", refused("r", "r"), 255, whole + "444\n"},
         {"set-group-id-dropped-with-its-group", "cp old.txt g && chown 0:5678 g && chmod 2664 g",
